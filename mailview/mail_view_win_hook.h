@@ -1,0 +1,27 @@
+// The plug-in's record of one host folder or mail-view window, and the mail view
+// controller that works on it.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+
+#include "winhook/win_hook.h"
+
+class MailViewWinHook final : public CLSWinHook {
+public:
+    explicit MailViewWinHook(HWND window);
+
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) override;
+
+    unsigned char isView;   // 1 for a mail view; folder windows only get the WM_DESTROY work
+    unsigned char isUtf8;   // 1 while the mail last loaded is UTF-8 (the toggle is meant visible)
+    char* boundary;         // owned, C heap; the multipart boundary of the loaded mail, or null
+    TBBUTTON button;        // the toggle button, handed to the toolbar as it stands
+    HWND toolbar;           // the view's "ToolbarWindow32", once found
+    HWND unicodePane;       // the plug-in's Unicode rich-edit pane, once created
+    HWND hostPane;          // the host's "RichEdit20A" pane, once found
+    HWND hostView;          // the host's "AfxFrameOrView42s" window, once found
+    WNDPROC paneWndProc;    // the Unicode pane's procedure before it was subclassed
+};
+
+// Frees a record once its window's WM_DESTROY has passed (set as its releaseProc).
+void ReleaseMailViewWinHook(CLSWinHook* object);

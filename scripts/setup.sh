@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs what the build and the tests need on Debian 12, and does nothing when all of it is there.
+set -e
+need=""
+have() { command -v "$1" >/dev/null 2>&1; }
+have i686-w64-mingw32-g++-posix || need="$need g++-mingw-w64-i686"
+have wine || need="$need wine"
+[ -e /usr/lib/wine/wine ] || [ -e /usr/lib/i386-linux-gnu/wine/wine ] || dpkg -s wine32:i386 >/dev/null 2>&1 || need="$need wine32:i386"
+dpkg -s wine64 >/dev/null 2>&1 || need="$need wine64"
+have Xvfb || need="$need xvfb"
+have xauth || need="$need xauth"
+have xvfb-run || need="$need xvfb"
+have cmake || need="$need cmake"
+have clang++ || need="$need clang"
+[ -d /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux ] || need="$need libclang-rt-14-dev"
+[ -f /usr/src/googletest/CMakeLists.txt ] || need="$need googletest"
+have socat || need="$need socat"
+have zip || need="$need zip"
+have python3 || need="$need python3"
+have flock || need="$need util-linux"
+[ -z "$need" ] && exit 0
+
+echo "setup: installing$need"
+sudo=""
+[ "$(id -u)" = 0 ] || sudo=sudo
+case "$need" in *:i386*) $sudo dpkg --add-architecture i386 ;; esac
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $need >/dev/null

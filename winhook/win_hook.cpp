@@ -1,0 +1,129 @@
+#include "winhook/win_hook.h"
+
+#include <algorithm>
+
+std::vector<CLSWinHook*> g_winHookRegistry;
+
+namespace {
+
+DWORD HandleKey(HWND window)
+{
+    return static_cast<DWORD>(reinterpret_cast<UINT_PTR>(window));
+}
+
+bool KeyLess(const CLSWinHook* object, DWORD key)
+{
+    return HandleKey(object->hwnd) < key;
+}
+
+bool ObjectLess(const CLSWinHook* a, const CLSWinHook* b)
+{
+    return HandleKey(a->hwnd) < HandleKey(b->hwnd);
+}
+
+}  // namespace
+
+CLSWinHook::CLSWinHook(HWND window)
+    : prevWndProc(0), hwnd(window), releaseProc(0), useCount(0), released(false)
+{
+}
+
+LRESULT CLSWinHook::HandleMessage(UINT, WPARAM, LPARAM, BOOL* handled)
+{
+    *handled = FALSE;
+    return 0;
+}
+
+int CLSWinHook::Subclass()
+{
+    // A second object for the same window would record SubclassWndProc as the previous
+    // procedure and make every message loop forever: the first object keeps the window.
+    if (prevWndProc || FindWinHook(hwnd))
+        return 0;
+    WNDPROC current = reinterpret_cast<WNDPROC>(GetWindowLongA(hwnd, GWL_WNDPROC));
+    if (!current || current == SubclassWndProc)
+        return 0;
+    try {
+        g_winHookRegistry.insert(
+            std::upper_bound(g_winHookRegistry.begin(), g_winHookRegistry.end(), this, ObjectLess),
+            this);
+    } catch (...) {
+        return 0;
+    }
+    prevWndProc = current;
+    SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(SubclassWndProc));
+    return 1;
+}
+
+void CLSWinHook::Unsubclass()
+{
+    if (!prevWndProc)
+        return;
+    SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(prevWndProc));
+    HWND window = hwnd;
+    g_winHookRegistry.erase(
+        std::remove_if(g_winHookRegistry.begin(), g_winHookRegistry.end(),
+                       [window](const CLSWinHook* object) { return object->hwnd == window; }),
+        g_winHookRegistry.end());
+    prevWndProc = 0;
+}
+
+CLSWinHook* FindWinHook(HWND window)
+{
+    DWORD key = HandleKey(window);
+    std::vector<CLSWinHook*>::const_iterator found =
+        std::lower_bound(g_winHookRegistry.begin(), g_winHookRegistry.end(), key, KeyLess);
+    if (found == g_winHookRegistry.end() || HandleKey((*found)->hwnd) != key)
+        return NULL;
+    return *found;
+}
+
+void EnterWinHook(CLSWinHook* object)
+{
+    ++object->useCount;
+}
+
+void LeaveWinHook(CLSWinHook* object)
+{
+    if (--object->useCount > 0 || !object->released || !object->releaseProc)
+        return;
+    void (*release)(CLSWinHook*) = object->releaseProc;
+    object->releaseProc = 0;
+    release(object);
+}
+
+LRESULT CALLBACK SubclassWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CLSWinHook* object = FindWinHook(window);
+    if (!object)
+        return DefWindowProcA(window, message, wParam, lParam);
+
+    EnterWinHook(object);
+    BOOL handled = FALSE;
+    LRESULT result = 0;
+    if (message == WM_DESTROY) {
+        // The handler sees it first; the previous procedure always gets it, after the
+        // window has its procedure back and has left the registry.
+        try {
+            object->HandleMessage(message, wParam, lParam, &handled);
+        } catch (...) {
+        }
+        WNDPROC previous = object->prevWndProc;
+        object->Unsubclass();
+        object->released = true;
+        result = previous ? CallWindowProcA(previous, window, message, wParam, lParam)
+                          : DefWindowProcA(window, message, wParam, lParam);
+    } else {
+        WNDPROC previous = object->prevWndProc;
+        try {
+            result = object->HandleMessage(message, wParam, lParam, &handled);
+        } catch (...) {
+            handled = FALSE;
+        }
+        if (!handled)
+            result = previous ? CallWindowProcA(previous, window, message, wParam, lParam)
+                              : DefWindowProcA(window, message, wParam, lParam);
+    }
+    LeaveWinHook(object);
+    return result;
+}
