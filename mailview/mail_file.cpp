@@ -1,0 +1,1 @@
+// The mail file read through the host.

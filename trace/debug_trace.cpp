@@ -1,0 +1,1 @@
+// The debug trace channel.
