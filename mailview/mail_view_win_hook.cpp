@@ -3,6 +3,19 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mailview/mail_view_controller.h"
+#include "plugin/plugin_state.h"
+#include "resources/resource_ids.h"
+#include "winhook/thread_hook.h"
+
+namespace {
+
+// MFC's frame commands that change the view's layout (toolbar and status bar shown or hidden).
+const WORD kCommandViewToolbar = 0xE800;
+const WORD kCommandViewStatusBar = 0xE802;
+
+}  // namespace
+
 MailViewWinHook::MailViewWinHook(HWND window)
     : CLSWinHook(window),
       isView(0),
@@ -24,4 +37,73 @@ void ReleaseMailViewWinHook(CLSWinHook* object)
     MailViewWinHook* record = static_cast<MailViewWinHook*>(object);
     std::free(record->boundary);
     delete record;
+}
+
+LRESULT MailViewWinHook::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled)
+{
+    *handled = FALSE;
+    switch (message) {
+    case WM_DESTROY: {
+        ThreadHookEntry* entry = FindThreadHookEntry(GetCurrentThreadId());
+        if (entry) {
+            entry->Remove();
+            delete entry;
+        }
+        std::free(boundary);
+        boundary = NULL;
+        return 0;
+    }
+    case WM_SIZE:
+        if (!isView)
+            return 0;
+        break;
+    case WM_COMMAND:
+        if (!isView || (LOWORD(wParam) != kCommandViewToolbar && LOWORD(wParam) != kCommandViewStatusBar))
+            return 0;
+        break;
+    case WM_NOTIFY: {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        // Only the request for our own button is answered here; the host's own tools keep
+        // their tooltips, so their requests reach the host untouched.
+        if (isView && isUtf8 && header && header->code == TTN_GETDISPINFOA &&
+            button.idCommand != 0 && header->idFrom == static_cast<UINT_PTR>(button.idCommand)) {
+            NMTTDISPINFOA* info = reinterpret_cast<NMTTDISPINFOA*>(lParam);
+            info->hinst = g_hInstance;
+            info->lpszText = MAKEINTRESOURCEA(IDS_UNICODE_TOGGLE);
+        }
+        return 0;
+    }
+    default:
+        return 0;
+    }
+    // The host lays the view out first; the Unicode pane then follows the host pane.
+    LRESULT result = CallWindowProcA(prevWndProc, hwnd, message, wParam, lParam);
+    LayoutPane(hostPane, unicodePane);
+    *handled = TRUE;
+    return result;
+}
+
+void ShowPanes(HWND hostPane, HWND unicodePane, bool showUnicode)
+{
+    if (showUnicode) {
+        ShowWindow(hostPane, SW_HIDE);
+        if (unicodePane)
+            ShowWindow(unicodePane, SW_SHOW);
+    } else {
+        ShowWindow(hostPane, SW_SHOW);
+        if (unicodePane)
+            ShowWindow(unicodePane, SW_HIDE);
+    }
+}
+
+void LayoutPane(HWND hostPane, HWND unicodePane)
+{
+    if (!unicodePane)
+        return;
+    RECT host;
+    if (!GetWindowRect(hostPane, &host))
+        return;
+    // The pane's client edge lies outside the host view's client area, so that its text
+    // area covers exactly the host pane.
+    MoveWindow(unicodePane, -2, -2, host.right - host.left + 4, host.bottom - host.top + 4, TRUE);
 }

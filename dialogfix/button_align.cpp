@@ -1,0 +1,76 @@
+#include "dialogfix/button_align.h"
+
+#include "plugin/plugin_state.h"
+#include "winhook/win_hook.h"
+
+const char kSaveAndOpenCaption[] = "\x95\xDB\x91\xB6\x82\xB5\x82\xC4\x8A\x4A\x82\xAD\x28\x26\x4F\x29";
+
+HWND g_alignDialog;
+
+namespace {
+
+typedef LONG(WINAPI* RtlGetVersionProc)(OSVERSIONINFOEXW*);
+static_assert(sizeof(OSVERSIONINFOEXW) == 284, "the version record RtlGetVersion fills");
+
+}  // namespace
+
+int GetOsVersionInfo(DWORD* majorVersion)
+{
+    // Looked up at run time: GetVersionEx is capped at 6.2 for programs without a manifest.
+    HMODULE ntdll = LoadLibraryA("ntdll.dll");
+    if (!ntdll)
+        return 0;
+    FARPROC proc = GetProcAddress(ntdll, "RtlGetVersion");
+    if (!proc) {
+        FreeLibrary(ntdll);
+        return 0;
+    }
+    OSVERSIONINFOEXW info;
+    ZeroMemory(&info, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    reinterpret_cast<RtlGetVersionProc>(reinterpret_cast<void (*)()>(proc))(&info);
+    FreeLibrary(ntdll);
+    *majorVersion = info.dwMajorVersion;
+    return 1;
+}
+
+void RequestButtonAlignment(HWND window)
+{
+    DWORD major = 0;
+    if (!GetOsVersionInfo(&major) || major < 10)
+        return;
+    HWND host = GetParent(window);
+    if (!host)
+        return;
+    if (!FindWinHook(host)) {
+        host = GetParent(host);
+        if (!host)
+            return;
+    }
+    g_alignDialog = window;
+    PostMessageA(host, WM_COMMAND, g_alignCommandId, 0);
+}
+
+BOOL WINAPI AlignSaveAndOpen(HWND, LPARAM)
+{
+    // Before any request there is no window to align; never search the top-level windows.
+    if (!g_alignDialog)
+        return FALSE;
+    HWND inner = FindWindowExA(g_alignDialog, NULL, "#32770", NULL);
+    if (!inner)
+        return FALSE;
+    HWND button = FindWindowExA(inner, NULL, NULL, kSaveAndOpenCaption);
+    HWND label = FindWindowExA(inner, NULL, "Static", NULL);
+    if (!button || !label)
+        return FALSE;
+    RECT dialog, buttonRect, labelRect;
+    if (!GetWindowRect(inner, &dialog) || !GetWindowRect(button, &buttonRect) ||
+        !GetWindowRect(label, &labelRect))
+        return FALSE;
+    int x = buttonRect.left - dialog.left;
+    int buttonHeight = buttonRect.bottom - buttonRect.top;
+    int y = (labelRect.top - dialog.top) + ((labelRect.bottom - labelRect.top) - buttonHeight) / 2;
+    SetWindowPos(button, NULL, x, y, buttonRect.right - buttonRect.left, buttonHeight,
+                 SWP_NOZORDER | SWP_NOSIZE);
+    return FALSE;
+}

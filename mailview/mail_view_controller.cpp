@@ -1,0 +1,161 @@
+#include "mailview/mail_view_controller.h"
+
+#include <cstdlib>
+
+#include "mailview/mail_file.h"
+#include "mailview/mailtext/mail_text.h"
+#include "mailview/unicode_pane.h"
+#include "plugin/plugin_state.h"
+#include "resources/resource_ids.h"
+
+HostCommandId g_toggleCommandId;
+TBADDBITMAP g_toolbarBitmap;
+
+static_assert(sizeof(TBBUTTON) == 20, "the toolbar's button record on 32-bit Windows");
+
+namespace {
+
+MailViewWinHook* FindController(HWND view)
+{
+    return static_cast<MailViewWinHook*>(FindWinHook(view));
+}
+
+// Reads the button's state back: the toolbar toggles it on a click.
+void ReadButtonState(MailViewWinHook* controller)
+{
+    if (!controller->toolbar || controller->button.idCommand == 0)
+        return;
+    LRESULT state = SendMessageA(controller->toolbar, TB_GETSTATE,
+                                 static_cast<WPARAM>(controller->button.idCommand), 0);
+    if (state >= 0)
+        controller->button.fsState = static_cast<BYTE>(state & 0xFF);
+}
+
+DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
+{
+    if (!controller->hostView) {
+        controller->hostView = FindWindowExA(controller->hwnd, NULL, "AfxFrameOrView42s", NULL);
+        if (!controller->hostView)
+            return 0;
+    }
+    if (!controller->hostPane) {
+        controller->hostPane = FindWindowExA(controller->hostView, NULL, "RichEdit20A", NULL);
+        if (!controller->hostPane)
+            return 0;
+    }
+    int kind = ClassifyMailHeader(headerText ? headerText : "", &controller->boundary);
+    bool utf8 = kind == Utf8 ||
+                (kind == MultipartAlternative && controller->boundary &&
+                 MultipartHasUtf8Part(controller->hwnd, controller->boundary));
+    if (utf8 != (controller->isUtf8 != 0)) {
+        if (utf8)
+            AddToggleButton(controller);
+        controller->isUtf8 = utf8 ? 1 : 0;
+    }
+    return static_cast<DWORD>(SyncButtonState(controller, utf8));
+}
+
+void ToggleView(MailViewWinHook* controller)
+{
+    if (!controller->unicodePane)
+        CreateUnicodePane(controller);
+    ReadButtonState(controller);
+    bool on = (controller->button.fsState & TBSTATE_CHECKED) != 0;
+    if (on) {
+        MailBodyBuffer body;
+        ExtractMailBody(controller->hwnd, controller->boundary, &body);
+        if (!body.empty())
+            CopyTextFormats(controller->hostPane, controller->unicodePane, FALSE);
+        wchar_t* text = NULL;
+        if (body.size() > 1)
+            text = Utf8ToUtf16(reinterpret_cast<const char*>(body.data()));
+        // Without readable text the pane is emptied: it must never show an earlier mail.
+        StreamInText(text ? text : L"", controller->unicodePane);
+        std::free(text);
+        LayoutPane(controller->hostPane, controller->unicodePane);
+    }
+    ShowPanes(controller->hostPane, controller->unicodePane, on);
+}
+
+}  // namespace
+
+DWORD LoadMail(HWND view, const char* headerText)
+{
+    MailViewWinHook* controller = FindController(view);
+    if (!controller)
+        return 0;
+    if (!controller->isView)
+        return 1;
+    EnterWinHook(controller);
+    DWORD result = 0;
+    try {
+        result = LoadMailInto(controller, headerText);
+    } catch (...) {
+        result = 0;
+    }
+    LeaveWinHook(controller);
+    return result;
+}
+
+BOOL WINAPI ToggleUnicodeView(HWND view, LPARAM)
+{
+    MailViewWinHook* controller = FindController(view);
+    if (!controller || !controller->isView || !controller->isUtf8)
+        return FALSE;
+    EnterWinHook(controller);
+    try {
+        ToggleView(controller);
+    } catch (...) {
+    }
+    LeaveWinHook(controller);
+    return FALSE;
+}
+
+void AddToggleButton(MailViewWinHook* controller)
+{
+    if (!controller->toolbar) {
+        controller->toolbar = FindWindowExA(controller->hwnd, NULL, TOOLBARCLASSNAMEA, NULL);
+        if (!controller->toolbar)
+            return;
+    }
+    if (!g_toolbarBitmap.nID) {
+        g_toolbarBitmap.hInst = NULL;
+        g_toolbarBitmap.nID = reinterpret_cast<UINT_PTR>(
+            LoadImageA(g_hInstance, MAKEINTRESOURCEA(IDB_UNICODE_TOGGLE), IMAGE_BITMAP, 0, 0,
+                       LR_LOADMAP3DCOLORS));
+    }
+    if (controller->button.iBitmap != 0)
+        return;
+    controller->button.iBitmap = static_cast<int>(
+        SendMessageA(controller->toolbar, TB_ADDBITMAP, 1, reinterpret_cast<LPARAM>(&g_toolbarBitmap)));
+
+    TBBUTTON separator;
+    ZeroMemory(&separator, sizeof separator);
+    separator.fsState = TBSTATE_ENABLED;
+    separator.fsStyle = TBSTYLE_SEP;
+    SendMessageA(controller->toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageA(controller->toolbar, TB_ADDBUTTONSA, 1, reinterpret_cast<LPARAM>(&separator));
+
+    if (g_toggleCommandId == 0)
+        g_toggleCommandId = HostRegistCallback(ToggleUnicodeView);
+    controller->button.idCommand = static_cast<int>(g_toggleCommandId);
+    SendMessageA(controller->toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageA(controller->toolbar, TB_ADDBUTTONSA, 1, reinterpret_cast<LPARAM>(&controller->button));
+}
+
+LRESULT SyncButtonState(MailViewWinHook* controller, bool utf8)
+{
+    ReadButtonState(controller);
+    if (utf8)
+        controller->button.fsState &= static_cast<BYTE>(~TBSTATE_HIDDEN);
+    else
+        controller->button.fsState |= TBSTATE_HIDDEN;
+    controller->button.fsState &= static_cast<BYTE>(~TBSTATE_CHECKED);
+    ShowPanes(controller->hostPane, controller->unicodePane, false);
+    // Without an identifier of its own the button would stand for the host's separator.
+    if (!controller->toolbar || controller->button.idCommand == 0)
+        return 0;
+    return SendMessageA(controller->toolbar, TB_SETSTATE,
+                        static_cast<WPARAM>(controller->button.idCommand),
+                        MAKELONG(controller->button.fsState, 0));
+}

@@ -1,0 +1,21 @@
+// The mail view controller: the toggle button of a view and the switch between the
+// host's pane and the Unicode pane.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+
+#include "mailview/mail_view_win_hook.h"
+#include "plugin/host_api.h"
+
+extern HostCommandId g_toggleCommandId;   // ToggleUnicodeView's identifier; 0 until registered
+extern TBADDBITMAP g_toolbarBitmap;       // the toggle's image, loaded on first need
+
+// QPCViewLoadMail's work: classifies the header and brings the toggle into line.
+DWORD LoadMail(HWND view, const char* headerText);
+// Host callback for the toggle button's command.
+BOOL WINAPI ToggleUnicodeView(HWND view, LPARAM unused);
+
+void AddToggleButton(MailViewWinHook* controller);
+LRESULT SyncButtonState(MailViewWinHook* controller, bool utf8);
+void ShowPanes(HWND hostPane, HWND unicodePane, bool showUnicode);
+void LayoutPane(HWND hostPane, HWND unicodePane);

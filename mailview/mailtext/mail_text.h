@@ -1,0 +1,104 @@
+// The portable mail-text code: recognising UTF-8 mails from their header text and their
+// file, and taking the first body out of a mail file. Standard C++ over C stdio only, so
+// that it builds natively (under the sanitizers) as well as for Windows.
+//
+// Mail files are bytes. ASCII letters compare without regard to case (only a to z fold);
+// nothing is ever decoded from a charset here.
+#pragma once
+#include <cstdio>
+#include <vector>
+
+// ---- The mail file reader ---------------------------------------------------------------
+
+// A mail file read one character at a time with look-ahead through tell and seek. The
+// file is opened in binary mode, because the Windows runtime's ftell is wrong in text
+// mode for bare-LF files; ReadMailChar applies the text-mode rules itself, so positions
+// are exact byte offsets and a CR LF file reads like its bare-LF twin on every platform.
+struct MailStream {
+    FILE* file;
+    int ended;  // 1 after a byte 0x1A (or a failed seek) ended the data; a seek clears it
+};
+
+// 1 when the file could be opened and read; 0 otherwise (the stream is then closed).
+int OpenMailStream(MailStream* stream, const char* path);
+void CloseMailStream(MailStream* stream);
+// The next character, 0 to 255, or EOF at the end of the data or on a read error.
+// CR LF reads as LF, a lone CR as CR, and a byte 0x1A as the end of the data.
+int ReadMailChar(MailStream* stream);
+// The position for SeekMailStream; -1 when it can't be had.
+long TellMailStream(MailStream* stream);
+// 1 on success. A failed seek ends the data, so that no scan goes on from a wrong place.
+int SeekMailStream(MailStream* stream, long position);
+// True at the end of the data or after a read error.
+bool MailStreamAtEnd(MailStream* stream);
+// Bytes from the position to the end of the file, or -1.
+long MailStreamRemaining(MailStream* stream);
+
+// ---- String helpers (NUL-terminated byte strings, nothing allocated) --------------------
+
+// 0 when the text begins with the prefix, 1 otherwise.
+int ComparePrefixNoCase(const char* text, const char* prefix);
+// Just past the first occurrence of the needle, or the text's terminator.
+const char* FindNoCaseOrEnd(const char* text, const char* needle);
+// Just past the first occurrence of the needle, or null.
+const char* FindNoCase(const char* text, const char* needle);
+// The first occurrence of the character, or the text's terminator.
+const char* FindCharOrEnd(const char* text, char character);
+
+// A malloc'ed copy of a field value from `text` up to and including the first line feed
+// that no tab follows; null when empty or out of memory. The caller frees it.
+char* CopyFieldValue(const char* text);
+
+// ---- Header fields and delimiter lines --------------------------------------------------
+
+enum { kFieldBufferSize = 300, kFieldCount = kFieldBufferSize - 1 };
+
+// Reads one header field into `buffer` (room for count + 1 bytes): a line feed followed
+// by a tab continues it, the tab stored as a space. The field's final line feed becomes
+// the terminator. When `count` characters are stored the read stops without a
+// terminator and the caller terminates at index count. Null when nothing was read.
+char* ReadUnfoldedField(char* buffer, int count, MailStream* stream);
+// After a line-start 'C' or 'c': true, stream after the field, when the field is a
+// Content-Type naming "utf-8" within its first 299 characters; else the stream goes back.
+bool IsUtf8ContentTypeField(MailStream* stream);
+// After a line-start '-': true when a '-' and the boundary follow (the line is then
+// consumed up to boundary length + 98 characters), and at the end of the data. False
+// leaves the stream right after the first '-'. A null boundary counts as empty.
+bool IsDelimiterLine(MailStream* stream, const char* boundary);
+// Reads up to and including the first delimiter line, or to the end.
+void SkipToFirstDelimiter(MailStream* stream, const char* boundary);
+
+// ---- Header charset detection -----------------------------------------------------------
+
+enum HeaderCharsetClass { NotUtf8 = 0, Utf8 = 1, MultipartAlternative = 2 };
+
+// Classifies the header text by its first Content-Type line. The boundary slot holds a
+// malloc'ed boundary text or null: it is freed on every call, and a multipart/alternative
+// field with a boundary parameter stores a new one. A null header counts as empty.
+int ClassifyMailHeader(const char* headerText, char** boundarySlot);
+// True when, after the first delimiter line, a line begins with a Content-Type field that
+// names "utf-8". False for a null path or boundary, or a file that can't be read.
+bool MultipartFileHasUtf8Part(const char* path, const char* boundary);
+
+// ---- Body extraction --------------------------------------------------------------------
+
+typedef std::vector<unsigned char> MailBodyBuffer;
+enum TransferEncoding { Identity = 0, Base64 = 1, QuotedPrintable = 2 };
+
+// Reads one header block, up to and including its empty line, and sets the encoding from
+// its Content-Transfer-Encoding fields (never resets it).
+void ScanHeaderForEncoding(MailStream* stream, int* encoding);
+// After a line-start 'C' or 'c': sets the encoding when the field is a
+// Content-Transfer-Encoding naming base64 or quoted-printable. The stream goes back.
+void ReadTransferEncodingField(MailStream* stream, int* encoding);
+// 0 to 15 for a hexadecimal digit of either case, -1 otherwise.
+int HexDigitValue(int character);
+// After an '=' of a quoted-printable body: the byte that stands for the escape (soft line
+// breaks joined), or -1 at the end of the data.
+int DecodeQpEscape(MailStream* stream);
+
+// Fills the buffer with the body (the first part's, when a boundary is given), quoted-
+// printable undone, followed by one NUL; and returns the transfer encoding. The buffer is
+// left empty when the file can't be read, and also when memory runs out on the way.
+// Base64 text is left as it stands for the caller to decode.
+int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer);

@@ -1,0 +1,119 @@
+#include "plugin/entry_points.h"
+
+#include <new>
+
+#include "dialogfix/button_align.h"
+#include "dialogfix/open_file_dialog.h"
+#include "mailview/mail_view_controller.h"
+#include "mailview/mail_view_win_hook.h"
+#include "mailview/unicode_pane.h"
+#include "plugin/host_api.h"
+#include "plugin/plugin_state.h"
+#include "resources/resource_ids.h"
+#include "trace/debug_trace.h"
+#include "winhook/thread_hook.h"
+
+namespace {
+
+const char kPluginName[] = "Velmora Version 0.10";
+
+void AttachController(HWND window, bool isView)
+{
+    MailViewWinHook* controller = new (std::nothrow) MailViewWinHook(window);
+    if (controller) {
+        controller->isView = isView ? 1 : 0;
+        controller->releaseProc = ReleaseMailViewWinHook;
+        // A window that cannot be taken over (or is taken over already) keeps no record.
+        if (!controller->Subclass())
+            ReleaseMailViewWinHook(controller);
+    }
+    ThreadHookEntry* entry = new (std::nothrow) ThreadHookEntry;
+    if (entry) {
+        entry->hook = 0;
+        entry->threadId = GetCurrentThreadId();
+        if (!entry->Install())
+            delete entry;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* WINAPI QPCGetPlugName()
+{
+    return kPluginName;
+}
+
+INT_PTR WINAPI QPCVersionInfo(HWND parent)
+{
+    return DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_VERSION), parent, VersionDialogProc, 0);
+}
+
+int WINAPI QPCStartUp(DWORD)
+{
+    BindHostApi();
+    DebugTraceConfigure(kTraceDebugger);
+    // Both are 0 when the host lacks its registration function: nothing is called then.
+    HostCommandId restore = HostRegistCallback(RestoreEditText);
+    HostCommandId align = HostRegistCallback(AlignSaveAndOpen);
+    g_restoreCommandId = restore;
+    g_alignCommandId = align;
+    return 1;
+}
+
+void WINAPI QPCFolderCreate(HWND window)
+{
+    AttachController(window, false);
+}
+
+void WINAPI QPCViewCreate(HWND window)
+{
+    AttachController(window, true);
+}
+
+DWORD WINAPI QPCViewLoadMail(HWND view, const char* headerText, DWORD)
+{
+    return LoadMail(view, headerText);
+}
+
+void WINAPI QPCFolderClose(DWORD) {}
+void WINAPI QPCViewClose(DWORD) {}
+void WINAPI QPCViewInitMenu(DWORD, DWORD, DWORD) {}
+void WINAPI QPCCleanUp() {}
+
+}  // extern "C"
+
+INT_PTR CALLBACK VersionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG)
+        return TRUE;
+    if (message == WM_COMMAND) {
+        if (LOWORD(wParam) == IDOK)
+            EndDialog(dialog, IDOK);
+        else if (LOWORD(wParam) == IDCANCEL)
+            EndDialog(dialog, IDCANCEL);
+    }
+    return FALSE;
+}
+
+void DetachFromHost()
+{
+    // Work on a copy: giving a window back removes it from the registry.
+    std::vector<CLSWinHook*> objects;
+    objects.swap(g_winHookRegistry);
+    for (size_t i = 0; i < objects.size(); ++i) {
+        MailViewWinHook* controller = static_cast<MailViewWinHook*>(objects[i]);
+        if (controller->unicodePane)
+            DetachUnicodePane(controller->unicodePane);
+        SetWindowLongA(controller->hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(controller->prevWndProc));
+        controller->prevWndProc = 0;
+        ReleaseMailViewWinHook(controller);
+    }
+    std::vector<ThreadHookEntry*> entries;
+    entries.swap(g_threadHookRegistry);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        UnhookWindowsHookEx(entries[i]->hook);
+        delete entries[i];
+    }
+}

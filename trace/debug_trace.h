@@ -1,0 +1,59 @@
+// The debug trace channel: short diagnostic lines to the debugger, a serial port,
+// UDP datagrams or a log file. The output is opened when the first line is printed.
+#pragma once
+#include <windows.h>
+#include <winsock.h>
+
+enum TraceKind {
+    kTraceOff = 0,
+    kTraceSerial = 1,
+    kTraceUdp = 2,
+    kTraceLogFile = 3,
+    kTraceDebugger = 4
+};
+
+enum {
+    kTracePortNameSize = 12,   // at most 11 characters and the terminator
+    kTraceHostNameSize = 80,
+    kTraceLogNameSize = 80,
+    kTraceLineSize = 1024,     // the line buffer
+    kTraceLineMaxText = 1000   // characters kept of a formatted line, before CR LF
+};
+
+// Process-wide, used on the host's user-interface thread only.
+struct DebugTraceState {
+    int kind;                    // TraceKind; kTraceOff until configured
+    int openState;               // -1 while the output is not open, 0 once it is
+    HANDLE handle;               // serial port or log file; INVALID_HANDLE_VALUE when none
+    SOCKET socket;               // datagram socket; INVALID_SOCKET when none
+    int socketsStarted;          // 1 while this channel holds a WSAStartup
+    sockaddr_in destination;     // where datagrams go; filled when the output opens
+    char portName[kTracePortNameSize];
+    DWORD baudRate;
+    WORD datagramPort;
+    char hostName[kTraceHostNameSize];
+    char logFileName[kTraceLogNameSize];
+};
+
+extern DebugTraceState g_debugTrace;
+
+// Sets the kind and its settings; opens nothing. Arguments after the kind:
+//   kTraceSerial:  const char* port, int baudCode (1 2400, 2 4800, 4 19200, 5 38400, else 9600)
+//   kTraceUdp:     unsigned port (low 16 bits), const char* host (name or dotted IPv4)
+//   kTraceLogFile: const char* logFile
+// Any other kind becomes kTraceOff. Names too long for their fields are cut; a null
+// name gives the default. A change of the kind or of its settings after the output was
+// opened closes it, and the next line opens the new one.
+void DebugTraceConfigure(int kind, ...) noexcept;
+
+// Formats one line with printf rules (at most 1000 characters) and writes it with CR LF.
+// While the output cannot be opened, the line is shown in a "DEBUG" message box instead.
+void DebugTracePrint(const char* format, ...) noexcept;
+
+// Opens the output of the current kind, first releasing whatever an earlier opening
+// holds. 0 on success; non-zero on failure, with nothing left open.
+int DebugTraceOpen() noexcept;
+
+// Writes one finished line to the open output; a failed write shows "Werror=..." in a
+// "DEBUG" message box.
+void DebugTraceWrite(const char* line) noexcept;
