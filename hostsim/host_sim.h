@@ -97,6 +97,11 @@ OpenFileWindow CreateOpenFileWindow(HWND parent, bool child, RECT labelRect, REC
                                     const char* title = kOpenFileTitle);
 OpenFileWindow CreateOpenFileWindow(HWND parent, bool child);
 
+// The rest of the host, outside the stand-in: called with every WM_COMMAND that the host's
+// frames do not handle themselves (list selections, menu commands of the sandbox).
+typedef void (*CommandHandler)(HWND frame, WPARAM wParam, LPARAM lParam);
+void SetCommandHandler(CommandHandler handler);
+
 // Handles every message in the thread's queue, then returns.
 void PumpMessages();
 

@@ -20,6 +20,7 @@ const char kOpenFileClass[] = "QuillpostOpenFile";
 const char kFileNameLabel[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x96\xBC\x28\x26\x4E\x29\x3A";
 
 std::vector<std::pair<HWND, UINT> > g_hostCommands;
+CommandHandler g_commandHandler;
 
 bool IsHostMenuCommand(UINT id)
 {
@@ -105,6 +106,10 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             if (bar)
                 ShowWindow(bar, IsWindowVisible(bar) ? SW_HIDE : SW_SHOW);
             LayoutFrame(window);
+            return 0;
+        }
+        if (g_commandHandler) {
+            g_commandHandler(window, wParam, lParam);
             return 0;
         }
         break;
@@ -205,6 +210,11 @@ const std::vector<std::pair<HWND, UINT> >& HostCommandLog()
 void ClearHostCommandLog()
 {
     g_hostCommands.clear();
+}
+
+void SetCommandHandler(CommandHandler handler)
+{
+    g_commandHandler = handler;
 }
 
 void RegisterHostClasses()

@@ -1,1 +1,388 @@
-// The Unicode pane.
+// The Unicode pane: a rich-edit control of the plug-in's own over the host's ANSI pane.
+#include "mailview/unicode_pane.h"
+
+#include <windowsx.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include "mailview/mail_view_win_hook.h"
+#include "plugin/plugin_state.h"
+#include "resources/resource_ids.h"
+#include "winhook/win_hook.h"
+
+HMODULE g_richEditLibrary = NULL;
+DWORD g_richEditVersion = 3;
+
+static_assert(sizeof(CHARFORMAT2A) == 84, "the ANSI character format of rich edit 2.0");
+static_assert(sizeof(PARAFORMAT2) == 188, "the paragraph format of rich edit 2.0");
+static_assert(sizeof(wchar_t) == 2, "UTF-16 code units");
+
+namespace {
+
+const DWORD kPaneStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_AUTOVSCROLL | ES_MULTILINE;
+const DWORD kParaMaskGet = PFM_ALL | PFM_BORDER;
+// PFM_ALL without PFM_OFFSETINDENT: with it the control adds dxStartIndent to the start
+// indent that PFM_STARTINDENT has just set, and the pane would be indented twice.
+const DWORD kParaMaskSet = PFM_ALL & ~static_cast<DWORD>(PFM_OFFSETINDENT);
+const LONG kPaneIndent = 100;   // twips, left and right
+// A mail may be far longer than the control's default limit of 32767 characters.
+const LPARAM kPaneTextLimit = 0x7FFFFFFE;
+const wchar_t kQuotePrefix[] = L"> ";
+
+// The pane's own procedure, kept on the window itself: the pane's last messages arrive
+// after its controller has left the registry and may have been freed.
+const char kPreviousProcProperty[] = "Velmora.PanePreviousProc";
+
+struct ForwardedCommand {
+    WORD paneCommand;
+    WORD hostCommand;
+};
+
+// The host handles these as its own menu commands when they reach the view window.
+const ForwardedCommand kForwardedCommands[] = {
+    {IDM_PANE_REPLY, 32775},   {IDM_PANE_FORWARD, 32776}, {IDM_PANE_MARKING, 32801},
+    {IDM_PANE_SORTING, 32802}, {IDM_PANE_TRASH, 32782},   {IDM_PANE_ADDRESS_BOOK, 32799},
+};
+
+const wchar_t* ChooseRichEditClass()
+{
+    if (!g_richEditLibrary) {
+        g_richEditLibrary = LoadLibraryA("Msftedit.dll");
+        if (g_richEditLibrary) {
+            g_richEditVersion = 5;
+            return MSFTEDIT_CLASS;
+        }
+        // Kept whatever it is: while it is 0, the next pane tries both libraries again.
+        g_richEditLibrary = LoadLibraryA("RICHED20.DLL");
+    }
+    return g_richEditVersion == 3 ? L"RichEdit20W" : MSFTEDIT_CLASS;
+}
+
+WNDPROC StoredPreviousProc(HWND pane)
+{
+    return reinterpret_cast<WNDPROC>(GetPropA(pane, kPreviousProcProperty));
+}
+
+void ShowContextMenu(HWND pane, LPARAM lParam)
+{
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongA(pane, GWL_HINSTANCE));
+    HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_PANE_MENU));
+    if (!menu)
+        return;
+    HMENU popup = GetSubMenu(menu, 0);
+    if (popup) {
+        // Signed: under mouse capture a click left of or above the pane is negative.
+        POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        ClientToScreen(pane, &point);
+        // The chosen entry comes back to the pane as a WM_COMMAND of its own.
+        TrackPopupMenu(popup, 0, point.x, point.y, 0, pane, NULL);
+    }
+    DestroyMenu(menu);
+}
+
+void RunPaneCommand(const MailViewWinHook* controller, HWND pane, WORD command)
+{
+    switch (command) {
+    case IDM_PANE_COPY:
+        CopyToClipboard(pane, NULL);
+        return;
+    case IDM_PANE_QUOTED_COPY:
+        CopyToClipboard(pane, kQuotePrefix);
+        return;
+    case IDM_PANE_SELECT_ALL:
+        SelectAllText(pane);
+        return;
+    default:
+        break;
+    }
+    for (size_t i = 0; i < sizeof kForwardedCommands / sizeof kForwardedCommands[0]; ++i) {
+        if (kForwardedCommands[i].paneCommand == command) {
+            PostMessageA(controller->hwnd, WM_COMMAND,
+                         MAKEWPARAM(kForwardedCommands[i].hostCommand, 0), 0);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void CreateUnicodePane(MailViewWinHook* controller)
+{
+    if (!controller)
+        return;
+    const wchar_t* className = ChooseRichEditClass();
+    HWND pane = CreateWindowExW(WS_EX_CLIENTEDGE, className, L"", kPaneStyle, 0, 0, 0, 0,
+                                controller->hostView, reinterpret_cast<HMENU>(1), g_hInstance, NULL);
+    controller->unicodePane = pane;
+    if (!pane)
+        return;
+    SetUpPaneFromHost(pane, controller->hostPane);
+    WNDPROC previous = reinterpret_cast<WNDPROC>(GetWindowLongA(pane, GWL_WNDPROC));
+    controller->paneWndProc = previous;
+    if (!previous)
+        return;
+    SetPropA(pane, kPreviousProcProperty, reinterpret_cast<HANDLE>(previous));
+    // Installed through the ANSI function: previous is always called through CallWindowProcA.
+    SetWindowLongA(pane, GWL_WNDPROC, reinterpret_cast<LONG>(UnicodePaneWndProc));
+}
+
+int SetUpPaneFromHost(HWND pane, HWND hostPane)
+{
+    CopyTextFormats(hostPane, pane, TRUE);
+    SendMessageA(pane, EM_EXLIMITTEXT, 0, kPaneTextLimit);
+    SendMessageA(pane, EM_AUTOURLDETECT, 1, 0);
+    SendMessageA(pane, EM_SETREADONLY, 1, 0);
+    // The host pane answers its colour only by being given another: it gets its own back.
+    LRESULT colour = SendMessageA(hostPane, EM_SETBKGNDCOLOR, 0, RGB(255, 255, 255));
+    SendMessageA(hostPane, EM_SETBKGNDCOLOR, 0, colour);
+    SendMessageA(pane, EM_SETBKGNDCOLOR, 0, colour);
+    return 1;
+}
+
+void CopyTextFormats(HWND source, HWND target, BOOL applyToSelection)
+{
+    // The ANSI record serves both controls: rich edit tells the forms apart by cbSize.
+    CHARFORMAT2A character;
+    std::memset(&character, 0, sizeof character);
+    character.cbSize = sizeof character;
+    if (!SendMessageA(source, EM_GETCHARFORMAT, SCF_SELECTION,
+                      reinterpret_cast<LPARAM>(&character)))
+        return;
+    // The host shows the caret's format; the whole mail must not come out bold.
+    character.dwMask |= CFM_BOLD;
+    character.dwEffects &= ~static_cast<DWORD>(CFE_BOLD);
+    WPARAM scope = applyToSelection ? (SCF_SELECTION | SCF_WORD) : SCF_DEFAULT;
+    if (!SendMessageA(target, EM_SETCHARFORMAT, scope, reinterpret_cast<LPARAM>(&character)))
+        return;
+
+    PARAFORMAT2 paragraph;
+    std::memset(&paragraph, 0, sizeof paragraph);
+    paragraph.cbSize = sizeof paragraph;
+    paragraph.dwMask = kParaMaskGet;
+    if (!SendMessageA(source, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph)))
+        return;
+    paragraph.dxStartIndent = kPaneIndent;
+    paragraph.dxRightIndent = kPaneIndent;
+    paragraph.dwMask = kParaMaskSet;
+    if (SendMessageA(target, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph)))
+        SendMessageA(target, EM_AUTOURLDETECT, 1, 0);
+}
+
+LRESULT StreamInText(const wchar_t* text, HWND pane)
+{
+    if (!text)
+        text = L"";
+    // Replacing the whole content may reset the paragraph format to the control's default:
+    // the pane's own (the host's, indented) is put back on the new text afterwards.
+    PARAFORMAT2 paragraph;
+    std::memset(&paragraph, 0, sizeof paragraph);
+    paragraph.cbSize = sizeof paragraph;
+    paragraph.dwMask = kParaMaskSet;
+    bool keepParagraph =
+        SendMessageA(pane, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph)) != 0;
+    StreamInCookie cookie;
+    cookie.position = text;
+    cookie.remaining = static_cast<DWORD>(std::wcslen(text));
+    cookie.halfSent = 0;
+    EDITSTREAM stream;
+    std::memset(&stream, 0, sizeof stream);
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&cookie);
+    stream.dwError = 0;
+    stream.pfnCallback = StreamInCallback;
+    // Without SFF_SELECTION the whole content is replaced.
+    LRESULT result =
+        SendMessageA(pane, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&stream));
+    if (keepParagraph) {
+        paragraph.dwMask = kParaMaskSet;
+        CHARRANGE all = {0, -1};
+        CHARRANGE start = {0, 0};
+        SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
+        SendMessageA(pane, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
+        SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
+    }
+    return result;
+}
+
+DWORD CALLBACK StreamInCallback(DWORD_PTR cookieValue, LPBYTE buffer, LONG bytes, LONG* done)
+{
+    if (done)
+        *done = 0;
+    StreamInCookie* cookie = reinterpret_cast<StreamInCookie*>(cookieValue);
+    if (!cookie || !buffer || !done || bytes <= 0 || cookie->remaining == 0)
+        return 0;
+    // Byte-wise, so that an odd request (even one byte) is served and does not read as
+    // the end of the stream; a code unit may then be split between two calls.
+    unsigned long long left =
+        static_cast<unsigned long long>(cookie->remaining) * 2 - cookie->halfSent;
+    DWORD count = left < static_cast<unsigned long long>(bytes) ? static_cast<DWORD>(left)
+                                                                  : static_cast<DWORD>(bytes);
+    // A CR LF pair split between two reads comes out as two line breaks: the CR waits
+    // for the next call when the chunk holds more than it.
+    DWORD end = cookie->halfSent + count;
+    if (count > 2 && end % 2 == 0 && end / 2 < cookie->remaining &&
+        cookie->position[end / 2 - 1] == L'\r' && cookie->position[end / 2] == L'\n')
+        count -= 2;
+    std::memcpy(buffer, reinterpret_cast<const BYTE*>(cookie->position) + cookie->halfSent, count);
+    DWORD sent = cookie->halfSent + count;
+    cookie->position += sent / 2;
+    cookie->remaining -= sent / 2;
+    cookie->halfSent = static_cast<unsigned char>(sent % 2);
+    *done = static_cast<LONG>(count);
+    return 0;
+}
+
+DWORD CALLBACK StreamOutCallback(DWORD_PTR cookieValue, LPBYTE buffer, LONG bytes, LONG* done)
+{
+    if (done)
+        *done = 0;
+    StreamOutCookie* cookie = reinterpret_cast<StreamOutCookie*>(cookieValue);
+    if (!cookie || cookie->failed)
+        return 1;
+    LONG units = buffer && bytes > 0 ? bytes / 2 : 0;
+    try {
+        for (LONG i = 0; i < units; ++i) {
+            wchar_t c;
+            std::memcpy(&c, buffer + 2 * i, sizeof c);
+            if (cookie->atLineStart) {
+                if (cookie->prefix)
+                    for (const wchar_t* p = cookie->prefix; *p; ++p)
+                        cookie->text.push_back(*p);
+                cookie->atLineStart = 0;
+            }
+            if (c == L'\n')
+                cookie->atLineStart = 1;
+            cookie->text.push_back(c);
+        }
+    } catch (...) {
+        // Out of memory: a part of the text must not reach the clipboard as the whole.
+        cookie->failed = 1;
+        std::vector<wchar_t>().swap(cookie->text);
+        return 1;
+    }
+    if (done)
+        *done = bytes;
+    return 0;
+}
+
+LRESULT CALLBACK UnicodePaneWndProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    MailViewWinHook* controller = FindControllerByPane(pane);
+    WNDPROC previous = controller ? controller->paneWndProc : NULL;
+    if (!previous)
+        previous = StoredPreviousProc(pane);
+    if (!previous)
+        return DefWindowProcA(pane, message, wParam, lParam);
+
+    if (message == WM_NCDESTROY) {
+        RemovePropA(pane, kPreviousProcProperty);
+        // A controller that outlives its pane makes a new one at the next toggle.
+        if (controller) {
+            controller->unicodePane = NULL;
+            controller->paneWndProc = NULL;
+        }
+    } else if (controller && (message == WM_RBUTTONDOWN || message == WM_COMMAND)) {
+        try {
+            if (message == WM_RBUTTONDOWN) {
+                // The menu's loop may destroy the view and free the controller: nothing of
+                // it is used afterwards, and a pane that has gone gets nothing more.
+                ShowContextMenu(pane, lParam);
+                if (!IsWindow(pane))
+                    return 0;
+            } else {
+                RunPaneCommand(controller, pane, LOWORD(wParam));
+            }
+        } catch (...) {
+        }
+    }
+    return CallWindowProcA(previous, pane, message, wParam, lParam);
+}
+
+MailViewWinHook* FindControllerByPane(HWND pane)
+{
+    // Folder controllers have no pane: a null window is nobody's pane.
+    if (!pane)
+        return NULL;
+    for (size_t i = 0; i < g_winHookRegistry.size(); ++i) {
+        MailViewWinHook* controller = static_cast<MailViewWinHook*>(g_winHookRegistry[i]);
+        if (controller->unicodePane == pane)
+            return controller;
+    }
+    return NULL;
+}
+
+void CopyToClipboard(HWND pane, const wchar_t* prefix)
+{
+    CHARRANGE range;
+    range.cpMin = 0;
+    range.cpMax = 0;
+    SendMessageA(pane, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    WPARAM format = range.cpMin != range.cpMax ? (SFF_SELECTION | SF_UNICODE | SF_TEXT)
+                                               : (SF_UNICODE | SF_TEXT);
+
+    StreamOutCookie cookie;
+    cookie.atLineStart = 1;
+    cookie.prefix = prefix;
+    cookie.failed = 0;
+    EDITSTREAM stream;
+    std::memset(&stream, 0, sizeof stream);
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&cookie);
+    stream.dwError = 0;
+    stream.pfnCallback = StreamOutCallback;
+    SendMessageA(pane, EM_STREAMOUT, format, reinterpret_cast<LPARAM>(&stream));
+    if (cookie.failed || cookie.text.empty())
+        return;
+    try {
+        cookie.text.push_back(L'\0');
+    } catch (...) {
+        return;
+    }
+
+    SIZE_T size = cookie.text.size() * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    if (!block)
+        return;
+    void* memory = GlobalLock(block);
+    if (!memory) {
+        GlobalFree(block);
+        return;
+    }
+    std::memcpy(memory, cookie.text.data(), size);
+    GlobalUnlock(block);
+    if (!OpenClipboard(pane)) {
+        GlobalFree(block);
+        return;
+    }
+    EmptyClipboard();
+    // The clipboard owns the block only once it has taken it.
+    if (!SetClipboardData(CF_UNICODETEXT, block))
+        GlobalFree(block);
+    CloseClipboard();
+}
+
+void SelectAllText(HWND pane)
+{
+    CHARRANGE range;
+    range.cpMin = 0;
+    range.cpMax = -1;
+    SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+}
+
+void DetachUnicodePane(HWND pane)
+{
+    if (!pane)
+        return;
+    WNDPROC previous = StoredPreviousProc(pane);
+    if (!previous) {
+        const MailViewWinHook* controller = FindControllerByPane(pane);
+        if (controller)
+            previous = controller->paneWndProc;
+    }
+    if (!previous)
+        return;
+    // A procedure installed over ours would lose its own if we put the control's back.
+    if (GetWindowLongA(pane, GWL_WNDPROC) != reinterpret_cast<LONG>(UnicodePaneWndProc))
+        return;
+    SetWindowLongA(pane, GWL_WNDPROC, reinterpret_cast<LONG>(previous));
+    RemovePropA(pane, kPreviousProcProperty);
+}

@@ -13,12 +13,14 @@ extern DWORD g_richEditVersion;     // 3 selects "RichEdit20W", anything else "R
 struct StreamInCookie {
     const wchar_t* position;   // the next code unit to hand out
     DWORD remaining;           // code units still to hand out
+    unsigned char halfSent;    // 1: the first byte of *position has been handed out already
 };
 
 struct StreamOutCookie {
     unsigned char atLineStart;   // the next character begins a line
     std::vector<wchar_t> text;   // what was streamed out, prefixed
     const wchar_t* prefix;       // put at the start of every line, or null
+    unsigned char failed;        // 1 once memory ran out: the text is dropped
 };
 
 // Creates the controller's pane over its host view, gives it the host pane's look and

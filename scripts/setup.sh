@@ -18,6 +18,9 @@ have socat || need="$need socat"
 have zip || need="$need zip"
 have python3 || need="$need python3"
 have flock || need="$need util-linux"
+# Japanese text and emoji for the sandbox's screenshots.
+[ -f /usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf ] || need="$need fonts-ipafont-gothic"
+[ -f /usr/share/fonts/truetype/ancient-scripts/Symbola_hint.ttf ] || dpkg -s fonts-symbola >/dev/null 2>&1 || need="$need fonts-symbola"
 [ -z "$need" ] && exit 0
 
 echo "setup: installing$need"

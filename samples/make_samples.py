@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Writes the sample mails of the sandbox, with CR LF line ends as the host stores them.
+Run it again to get the same bytes."""
+import base64
+import os
+import quopri
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+JAPANESE = (
+    "Velmora のテストメールです。\n"
+    "漢字、ひらがな、カタカナ：東京都千代田区、ありがとうございます、コンピューター。\n"
+    "CP932 にない文字：𠮷野家の「𠮷」、絵文字 😀 🎉 🍣、丸数字 ①②③ は CP932 にある。\n"
+    "Accents: café, naïve, Ångström, Dvořák, Łódź, São Paulo.\n"
+    "\n"
+    "-- \n"
+    "送信者より\n"
+)
+
+
+def crlf(text):
+    return text.replace("\r\n", "\n").replace("\n", "\r\n")
+
+
+def header(subject, content_type, encoding=None, extra=""):
+    lines = [
+        "From: =?UTF-8?B?" + base64.b64encode("差出人".encode()).decode() + "?= <sender@example.jp>",
+        "To: reader@example.jp",
+        "Subject: " + subject,
+        "Date: Tue, 08 Dec 2026 09:00:00 +0900",
+        "Message-ID: <" + subject.replace(" ", "-") + "@example.jp>",
+        "MIME-Version: 1.0",
+        "Content-Type: " + content_type,
+    ]
+    if encoding:
+        lines.append("Content-Transfer-Encoding: " + encoding)
+    return "\n".join(lines) + "\n" + extra + "\n"
+
+
+def write(name, data):
+    with open(os.path.join(HERE, name), "wb") as f:
+        f.write(data)
+
+
+def b64_lines(data):
+    text = base64.b64encode(data).decode()
+    return "\n".join(text[i:i + 76] for i in range(0, len(text), 76)) + "\n"
+
+
+def main():
+    body = JAPANESE.encode("utf-8")
+    write("01-utf8-8bit.eml",
+          crlf(header("UTF-8 8bit", "text/plain; charset=UTF-8", "8bit")).encode() + crlf(JAPANESE).encode("utf-8"))
+    qp = quopri.encodestring(crlf(JAPANESE).encode("utf-8")).decode().replace("\r\n", "\n")
+    write("02-utf8-quoted-printable.eml",
+          crlf(header("UTF-8 quoted-printable", "text/plain; charset=\"utf-8\"", "quoted-printable") + qp).encode())
+    write("03-utf8-base64.eml",
+          crlf(header("UTF-8 base64", "text/plain; charset=utf-8", "base64")
+               + b64_lines(crlf(JAPANESE).encode("utf-8"))).encode())
+    html = "<html><body><p>" + JAPANESE.replace("\n", "<br>\n") + "</p></body></html>\n"
+    alternative = (
+        header("multipart alternative", "multipart/alternative;\n\tboundary=\"=_velmora_alt\"")
+        + "This is a multi-part message in MIME format.\n"
+        + "--=_velmora_alt\n"
+        + "Content-Type: text/plain\n"
+        + "Content-Transfer-Encoding: base64\n\n"
+        + b64_lines(crlf(JAPANESE).encode("utf-8"))
+        + "--=_velmora_alt\n"
+        + "Content-Type: text/html; charset=UTF-8\n"
+        + "Content-Transfer-Encoding: 8bit\n\n")
+    write("04-multipart-alternative.eml",
+          crlf(alternative).encode() + crlf(html).encode("utf-8") + b"\r\n--=_velmora_alt--\r\n")
+    jis_text = "ISO-2022-JP のメールです。漢字とかなは CP932 に収まります。\n"
+    write("05-iso-2022-jp.eml",
+          crlf(header("ISO-2022-JP", "text/plain; charset=ISO-2022-JP", "7bit")).encode()
+          + crlf(jis_text).encode("iso2022_jp"))
+    sjis_text = "Shift_JIS のメールです。ホストの表示で足ります。\n"
+    write("06-shift-jis.eml",
+          crlf(header("Shift_JIS", "text/plain; charset=Shift_JIS", "8bit")).encode()
+          + crlf(sjis_text).encode("cp932"))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,6 @@
+// Screenshots of the sandbox's windows, written as PNG files.
+#pragma once
+#include <windows.h>
+
+// Captures the window's rectangle from the screen and writes it as a PNG file.
+bool SaveWindowPng(HWND window, const char* path);

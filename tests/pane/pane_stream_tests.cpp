@@ -1,0 +1,143 @@
+// Text streamed into the pane.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <richedit.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mailview/unicode_pane.h"
+#include "tests/pane/pane_fixture.h"
+
+using panetest::PaneTest;
+using panetest::PaneText;
+
+namespace {
+
+// 100,000 code units: ASCII, Latin-1, kana, kanji and surrogate pairs, with CR LF lines.
+std::wstring LongText()
+{
+    const wchar_t pieces[][8] = {L"abc", L"\u00e9t\u00e9", L"\u304b\u306a", L"\u6f22\u5b57",
+                                 L"\U0001F600", L"0123456", L"\r\n", L"xyz"};
+    std::wstring text;
+    unsigned seed = 12345;
+    while (text.size() < 100000) {
+        seed = seed * 1103515245u + 12345u;
+        text += pieces[(seed >> 16) % 8];
+    }
+    // Cut on a whole piece: never half a surrogate pair or a lone CR.
+    while (text.size() > 100000)
+        text.erase(text.size() - 1);
+    while (!text.empty() && (text.back() == L'\r' || (text.back() >= 0xD800 && text.back() < 0xDC00)))
+        text.back() = L'q';
+    return text;
+}
+
+struct ChunkLog {
+    StreamInCookie* cookie;
+    std::vector<LONG> asked;
+    std::vector<LONG> given;
+    std::vector<DWORD> results;
+};
+
+// The control's requests, passed to StreamInCallback as they come.
+DWORD CALLBACK WatchedStreamIn(DWORD_PTR cookie, LPBYTE buffer, LONG bytes, LONG* done)
+{
+    ChunkLog* log = reinterpret_cast<ChunkLog*>(cookie);
+    DWORD result = StreamInCallback(reinterpret_cast<DWORD_PTR>(log->cookie), buffer, bytes, done);
+    log->asked.push_back(bytes);
+    log->given.push_back(*done);
+    log->results.push_back(result);
+    return result;
+}
+
+}  // namespace
+
+TEST_F(PaneTest, LongTextFillsThePaneExactlyAndAShortOneReplacesIt)
+{
+    const std::wstring text = LongText();
+    ASSERT_EQ(100000u, text.size());
+    StreamInText(text.c_str(), pane_);
+    EXPECT_TRUE(PaneText(pane_, true) == text) << "the pane holds other text than was streamed";
+
+    StreamInText(L"short", pane_);
+    EXPECT_EQ(L"short", PaneText(pane_, true));
+    StreamInText(L"", pane_);
+    EXPECT_EQ(L"", PaneText(pane_, true));
+}
+
+TEST_F(PaneTest, StreamInHandsOutWhatTheControlAsksForUntilTheEnd)
+{
+    const std::wstring text = LongText();
+    StreamInCookie cookie = {text.c_str(), static_cast<DWORD>(text.size()), 0};
+    ChunkLog log = {&cookie, {}, {}, {}};
+    EDITSTREAM stream;
+    std::memset(&stream, 0, sizeof stream);
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&log);
+    stream.pfnCallback = WatchedStreamIn;
+    SendMessageA(pane_, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&stream));
+
+    ASSERT_GE(log.asked.size(), 2u);
+    LONG total = 0;
+    int pairsKeptTogether = 0;
+    for (size_t i = 0; i < log.asked.size(); ++i) {
+        EXPECT_EQ(0u, log.results[i]);
+        LONG left = static_cast<LONG>(text.size() * 2) - total;
+        LONG full = left < log.asked[i] ? left : log.asked[i];
+        total += log.given[i];
+        // Short by one code unit only to keep a CR LF pair within one read.
+        if (log.given[i] != full) {
+            ++pairsKeptTogether;
+            EXPECT_EQ(full - 2, log.given[i]) << "call " << i;
+            ASSERT_LT(static_cast<size_t>(total / 2 + 1), text.size());
+            EXPECT_EQ(L'\r', text[total / 2]) << "call " << i;
+            EXPECT_EQ(L'\n', text[total / 2 + 1]) << "call " << i;
+        }
+    }
+    EXPECT_EQ(0, log.given.back()) << "the stream ends with an empty answer";
+    EXPECT_EQ(static_cast<LONG>(text.size() * 2), total);
+    EXPECT_GT(pairsKeptTogether, 0) << "the text has no CR LF at a chunk's end: choose another";
+    EXPECT_EQ(0u, cookie.remaining);
+    EXPECT_TRUE(PaneText(pane_, true) == text);
+}
+
+TEST(StreamInCallback, OddRequestsSplitCodeUnitsButLoseNothing)
+{
+    const std::wstring text = L"\u00e9a\U0001F600\u6f22z";
+    const std::string source(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    StreamInCookie cookie = {text.c_str(), static_cast<DWORD>(text.size()), 0};
+    const LONG requests[] = {1, 3, 1, 4095, 2, 5};
+    std::string received;
+    for (size_t call = 0; call < 64; ++call) {
+        BYTE buffer[4096];
+        std::memset(buffer, 0xCC, sizeof buffer);
+        LONG asked = requests[call % (sizeof requests / sizeof requests[0])];
+        LONG done = -1;
+        EXPECT_EQ(0u, StreamInCallback(reinterpret_cast<DWORD_PTR>(&cookie), buffer, asked, &done));
+        ASSERT_GE(done, 0);
+        ASSERT_LE(done, asked);
+        if (done == 0)
+            break;
+        if (received.size() + done < source.size()) {
+            EXPECT_EQ(asked, done) << "call " << call << " answered short before the end";
+        }
+        received.append(reinterpret_cast<const char*>(buffer), done);
+        EXPECT_EQ(0xCC, buffer[done]) << "written beyond the count it reported";
+    }
+    EXPECT_EQ(source, received);
+    EXPECT_EQ(0u, cookie.remaining);
+
+    // Once at the end, every further request is answered with nothing.
+    BYTE buffer[8];
+    LONG done = -1;
+    EXPECT_EQ(0u, StreamInCallback(reinterpret_cast<DWORD_PTR>(&cookie), buffer, 8, &done));
+    EXPECT_EQ(0, done);
+}
+
+TEST_F(PaneTest, CharactersBeyondTheCodePageSurviveStreamIn)
+{
+    const std::wstring text = L"caf\u00e9 \U0001F600 \u6f22\u5b57 \u0416";
+    StreamInText(text.c_str(), pane_);
+    EXPECT_EQ(text, PaneText(pane_, false));
+}

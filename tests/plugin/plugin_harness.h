@@ -1,0 +1,47 @@
+// Velmora.dll loaded into the stand-in host, as the host loads it, and what the tests need
+// to drive it from the outside: mail files, toolbar clicks, the panes' state.
+#pragma once
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "hostsim/host_sim.h"
+
+namespace e2e {
+
+// The plug-in, loaded and started once for the test program.
+const hostsim::Plugin& Plugin();
+
+// A fresh folder for the mail files of one test program.
+std::string TempDir();
+// Writes bytes to a file of the temp folder and returns its path.
+std::string WriteMailFile(const std::string& name, const std::string& bytes);
+
+// A view window of the host, announced to the plug-in with QPCViewCreate.
+hostsim::ViewWindow CreateAnnouncedView(int x = 0, int y = 0, int width = 640, int height = 480);
+
+int ButtonCount(HWND toolbar);
+// The toolbar button at an index (its idCommand, fsState, fsStyle, iBitmap).
+TBBUTTON ButtonAt(HWND toolbar, int index);
+// The plug-in's toggle: the last button with the check style; idCommand 0 when none.
+TBBUTTON ToggleButton(HWND toolbar);
+int CountSeparators(HWND toolbar);
+// Presses a toolbar button with the mouse, as a user would; pumps the queue afterwards.
+void ClickButton(HWND toolbar, int commandId);
+
+// The Unicode pane of a view: the child of the host view that is not the host's pane.
+HWND UnicodePane(const hostsim::ViewWindow& view);
+std::wstring WindowTextW(HWND window);
+// The text of a rich-edit control, in UTF-16 whatever the control's window procedure.
+std::wstring PaneText(HWND pane);
+// Text with the rich-edit control's CR line ends turned into LF.
+std::wstring PaneTextLf(HWND pane);
+bool Visible(HWND window);
+// A window's rectangle in the client coordinates of another window.
+RECT RectIn(HWND window, HWND parent);
+
+std::wstring Utf8ToWide(const std::string& text);
+
+}  // namespace e2e
