@@ -1,0 +1,22 @@
+// Byte helpers shared by the mail-text sources: ASCII case folding as in the C locale,
+// without the locale and without sign trouble for bytes above 0x7F.
+#pragma once
+
+inline int ToUpperAscii(int c)
+{
+    return (c >= 'a' && c <= 'z') ? c - ('a' - 'A') : c;
+}
+
+inline bool IsAsciiLetter(int c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A text byte against a pattern byte: letters of the pattern match either case, every
+// other byte only itself.
+inline bool MatchesNoCase(unsigned char text, unsigned char pattern)
+{
+    if (IsAsciiLetter(pattern))
+        return ToUpperAscii(text) == ToUpperAscii(pattern);
+    return text == pattern;
+}

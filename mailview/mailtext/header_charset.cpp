@@ -1,0 +1,193 @@
+// Header charset detection: the header text's first Content-Type line, and for
+// multipart/alternative mails the part headers in the mail file.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "mailview/mailtext/ascii.h"
+#include "mailview/mailtext/mail_text.h"
+
+namespace {
+
+const char kContentType[] = "Content-Type:";
+
+// The boundary parameter's value, quotes and trailing blanks off, malloc'ed; or null.
+char* CopyBoundary(const char* value)
+{
+    const char* begin = FindNoCaseOrEnd(value, "boundary=");
+    if (!*begin)
+        return NULL;
+    if (*begin == '"')
+        ++begin;
+    const char* end = FindCharOrEnd(begin, '"');
+    // Read as signed bytes, so 0x80 to 0xFF trim away with the blanks and controls.
+    while (end > begin && static_cast<signed char>(end[-1]) <= 32)
+        --end;
+    const size_t length = static_cast<size_t>(end - begin);
+    if (length == 0)
+        return NULL;
+    char* copy = static_cast<char*>(malloc(length + 1));
+    if (!copy)
+        return NULL;
+    memcpy(copy, begin, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+}  // namespace
+
+char* ReadUnfoldedField(char* buffer, int count, MailStream* stream)
+{
+    if (count <= 0)
+        return NULL;
+    int stored = 0;
+    int terminator = -1;  // stays -1 when the field fills the buffer
+    while (stored < count) {
+        int c = ReadMailChar(stream);
+        if (c == EOF) {
+            terminator = stored;
+            break;
+        }
+        buffer[stored++] = static_cast<char>(c);
+        if (c != '\n')
+            continue;
+        long lineEnd = TellMailStream(stream);
+        int next = ReadMailChar(stream);
+        if (next == '\t') {
+            // May land in the extra byte at index count, which the caller overwrites.
+            buffer[stored++] = ' ';
+            continue;
+        }
+        if (next != EOF)
+            SeekMailStream(stream, lineEnd);
+        terminator = stored - 1;  // the field's line feed
+        break;
+    }
+    if (stored == 0)
+        return NULL;
+    if (terminator >= 0)
+        buffer[terminator] = '\0';
+    return buffer;
+}
+
+bool IsUtf8ContentTypeField(MailStream* stream)
+{
+    long start = TellMailStream(stream);
+    char field[kFieldBufferSize];
+    if (ReadUnfoldedField(field, kFieldCount, stream)) {
+        field[kFieldCount] = '\0';
+        if (ComparePrefixNoCase(field, kContentType + 1) == 0 && FindNoCase(field, "utf-8"))
+            return true;
+    }
+    SeekMailStream(stream, start);
+    return false;
+}
+
+bool IsDelimiterLine(MailStream* stream, const char* boundary)
+{
+    if (!boundary)
+        boundary = "";
+    long start = TellMailStream(stream);
+    int c = ReadMailChar(stream);
+    if (c == EOF)
+        return true;
+    if (c == '-') {
+        // The line counts up to boundary length + 98 characters, its line feed included;
+        // the rest of a longer line is left for the caller.
+        const size_t length = strlen(boundary);
+        const size_t limit = length <= SIZE_MAX - 98 ? length + 98 : SIZE_MAX;
+        size_t read = 0;
+        bool matches = true;
+        while (read < limit) {
+            c = ReadMailChar(stream);
+            if (c == EOF)
+                break;
+            if (read < length &&
+                !MatchesNoCase(static_cast<unsigned char>(c), static_cast<unsigned char>(boundary[read]))) {
+                matches = false;
+                break;
+            }
+            ++read;
+            if (c == '\n')
+                break;
+        }
+        if (matches && read > 0 && read >= length && !ferror(stream->file))
+            return true;
+    }
+    SeekMailStream(stream, start);
+    return false;
+}
+
+void SkipToFirstDelimiter(MailStream* stream, const char* boundary)
+{
+    if (MailStreamAtEnd(stream))
+        return;
+    bool lineStart = true;
+    for (;;) {
+        int c = ReadMailChar(stream);
+        if (c == EOF)
+            return;
+        if (lineStart && c == '-' && IsDelimiterLine(stream, boundary))
+            return;
+        lineStart = c == '\n';
+    }
+}
+
+int ClassifyMailHeader(const char* headerText, char** boundarySlot)
+{
+    if (boundarySlot && *boundarySlot) {
+        free(*boundarySlot);
+        *boundarySlot = NULL;
+    }
+    if (!headerText)
+        return NotUtf8;
+    // Continuation lines begin with a tab and so never match the field name.
+    const char* line = headerText;
+    while (ComparePrefixNoCase(line, kContentType) != 0) {
+        const char* lineFeed = strchr(line, '\n');
+        if (!lineFeed)
+            return NotUtf8;
+        line = lineFeed + 1;
+    }
+    // The copy starts at the colon: "charset=" and "boundary=" need something after them.
+    char* value = CopyFieldValue(line + strlen(kContentType) - 1);
+    if (!value)
+        return NotUtf8;
+    int result = NotUtf8;
+    const char* charset = FindNoCaseOrEnd(value, "charset=");
+    if (*charset && FindNoCase(charset, "utf-8")) {
+        result = Utf8;
+    } else if (*FindNoCaseOrEnd(value, "multipart/alternative")) {
+        result = MultipartAlternative;
+        // Without memory for the copy the mail stays multipart, with no boundary.
+        if (boundarySlot)
+            *boundarySlot = CopyBoundary(value);
+    }
+    free(value);
+    return result;
+}
+
+bool MultipartFileHasUtf8Part(const char* path, const char* boundary)
+{
+    if (!path || !boundary)
+        return false;
+    MailStream stream;
+    if (!OpenMailStream(&stream, path))
+        return false;
+    // The message header and the preamble are not looked at.
+    SkipToFirstDelimiter(&stream, boundary);
+    bool found = false;
+    bool lineStart = true;
+    for (;;) {
+        int c = ReadMailChar(&stream);
+        if (c == EOF)
+            break;
+        if (lineStart && ToUpperAscii(c) == 'C' && IsUtf8ContentTypeField(&stream)) {
+            found = true;
+            break;
+        }
+        lineStart = c == '\n';
+    }
+    CloseMailStream(&stream);
+    return found;
+}

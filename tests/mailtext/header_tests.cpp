@@ -1,0 +1,187 @@
+// The exact-position reader, header classification, fields, delimiter lines and the scan
+// for a UTF-8 part. Files are checked in their CR LF form and as bare-LF twins.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "mailview/mailtext/mail_text.h"
+#include "tests/mailtext/mail_samples.h"
+
+namespace {
+
+std::string ReadAll(MailStream* s)
+{
+    std::string out;
+    for (int c = ReadMailChar(s); c != EOF; c = ReadMailChar(s))
+        out += static_cast<char>(c);
+    return out;
+}
+
+// IsDelimiterLine after the line's first '-': the answer, '|', then the rest of the line.
+std::string DelimiterTest(const std::string& path, const char* boundary)
+{
+    MailStream s;
+    EXPECT_EQ(1, OpenMailStream(&s, path.c_str()));
+    EXPECT_EQ('-', ReadMailChar(&s));
+    std::string out = IsDelimiterLine(&s, boundary) ? "yes|" : "no|";
+    for (int c = ReadMailChar(&s); c != EOF && c != '\n'; c = ReadMailChar(&s))
+        out += static_cast<char>(c);
+    CloseMailStream(&s);
+    return out;
+}
+
+bool HasUtf8Part(const std::string& lfMail, const char* boundary)
+{
+    auto files = WriteTwins(lfMail);
+    bool crlf = MultipartFileHasUtf8Part(files.first.c_str(), boundary);
+    EXPECT_EQ(crlf, MultipartFileHasUtf8Part(files.second.c_str(), boundary)) << "the bare-LF twin differs";
+    return crlf;
+}
+
+}  // namespace
+
+TEST(MailStream, LookAheadIsExactAndTextModeRulesHold)
+{
+    for (const char* text : {"ab\ncd\n", "ab\r\ncd\r\n"}) {  // text-mode ftell fails the first
+        MailStream s;
+        ASSERT_EQ(1, OpenMailStream(&s, WriteMailFile("look.eml", text).c_str()));
+        EXPECT_EQ('a', ReadMailChar(&s));
+        EXPECT_EQ('b', ReadMailChar(&s));
+        EXPECT_EQ('\n', ReadMailChar(&s));
+        long lineStart = TellMailStream(&s);
+        EXPECT_EQ('c', ReadMailChar(&s));
+        ASSERT_EQ(1, SeekMailStream(&s, lineStart));
+        EXPECT_EQ("cd\n", ReadAll(&s));
+        CloseMailStream(&s);
+    }
+    // A lone CR stays; 0x1A ends the data and stays put until a seek goes back before it.
+    MailStream s;
+    ASSERT_EQ(1, OpenMailStream(&s, WriteMailFile("cr.eml", "a\rb\r\r\nc\r\x1a" "d").c_str()));
+    EXPECT_EQ("a\rb\r\nc\r", ReadAll(&s));
+    EXPECT_TRUE(MailStreamAtEnd(&s));
+    EXPECT_EQ(EOF, ReadMailChar(&s));
+    EXPECT_EQ(8, TellMailStream(&s));
+    ASSERT_EQ(1, SeekMailStream(&s, 3));
+    EXPECT_EQ("\r\nc\r", ReadAll(&s));
+    CloseMailStream(&s);
+
+    EXPECT_EQ(0, OpenMailStream(&s, NULL));
+    EXPECT_EQ(0, OpenMailStream(&s, MailFolder().c_str()));
+    EXPECT_EQ(0, OpenMailStream(&s, (MailFolder() + "/missing.eml").c_str()));
+}
+
+TEST(TextSearch, OnlyAsciiLettersFold)
+{
+    EXPECT_EQ(0, ComparePrefixNoCase("Content-Type: x", "CONTENT-type:"));
+    EXPECT_EQ(1, ComparePrefixNoCase("Conte", "Content"));
+    EXPECT_EQ(1, ComparePrefixNoCase("[", "{"));
+    EXPECT_EQ(1, ComparePrefixNoCase("\xE9", "\xC9"));
+    EXPECT_STREQ("utf-8\"", FindNoCase("a; CharSet=\"utf-8\"", "charset=\""));
+    const char text[] = "utf-8; x";
+    EXPECT_EQ(text + 5, FindNoCaseOrEnd(text, "UTF-8"));
+    EXPECT_EQ(text + 8, FindNoCaseOrEnd(text, "y"));
+    EXPECT_EQ(NULL, FindNoCase("abc", "abcd"));
+    EXPECT_STREQ("\"", FindCharOrEnd("b1\"", '"'));
+}
+
+TEST(ClassifyMailHeader, FirstContentTypeLineDecides)
+{
+    const struct {
+        const char* header;
+        int expected;
+        const char* boundary;
+    } cases[] = {
+        {"Subject: a\nContent-Type: text/plain; charset=UTF-8\n", Utf8, NULL},
+        {"CONTENT-TYPE: Text/Plain; CharSet=\"uTF-8\"\n", Utf8, NULL},
+        {"Content-Type: text/plain; charset=iso-2022-jp; x-note=utf-8\n", Utf8, NULL},
+        {"Content-Type: text/plain;\n\tcharset=utf-8\n", Utf8, NULL},
+        {"Content-Type: text/plain;\n charset=utf-8\n", NotUtf8, NULL},
+        {"Content-Type: text/plain\nContent-Type: text/plain; charset=utf-8\n", NotUtf8, NULL},
+        {"\tContent-Type: text/plain; charset=utf-8\n", NotUtf8, NULL},
+        {"Subject: a\n\nContent-Type: text/plain; charset=utf-8\n", Utf8, NULL},
+        {"Content-Type: text/plain; utf-8; charset=\n", NotUtf8, NULL},
+        {"Subject: utf-8\n", NotUtf8, NULL},
+        {"", NotUtf8, NULL},
+        {NULL, NotUtf8, NULL},
+        {"Content-Type: multipart/alternative; boundary=\"b1\"\r\n", MultipartAlternative, "b1"},
+        {"Content-Type: multipart/alternative; boundary=b1\r\n", MultipartAlternative, "b1"},
+        {"Content-Type: multipart/alternative; boundary=b1; x=y\n", MultipartAlternative, "b1; x=y"},
+        {"Content-Type: Multipart/Alternative;\n\tBOUNDARY=\"=_a b\"; x=\"y\"\n", MultipartAlternative, "=_a b"},
+        {"Content-Type: multipart/alternative; boundary=b1\n\tx=y \n", MultipartAlternative, "b1\n\tx=y"},
+        {"Content-Type: multipart/alternative; boundary=b1\xE9\xA0 \x01\n", MultipartAlternative, "b1"},
+        {"Content-Type: multipart/alternative\n", MultipartAlternative, NULL},
+        {"Content-Type: multipart/alternative; boundary=\n", MultipartAlternative, NULL},
+        {"Content-Type: multipart/alternative; boundary=\" \t\"\n", MultipartAlternative, NULL},
+        {"Content-Type: multipart/alternative", NotUtf8, NULL},
+        {"Content-Type: multipart/mixed; boundary=b1\n", NotUtf8, NULL},
+        {"Content-Type: multipart/alternative; charset=utf-8; boundary=b1\n", Utf8, NULL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.header ? c.header : "(null)");
+        char* slot = static_cast<char*>(malloc(4));  // the previous mail's: freed, or a leak
+        strcpy(slot, "old");
+        EXPECT_EQ(c.expected, ClassifyMailHeader(c.header, &slot));
+        EXPECT_STREQ(c.boundary, slot);
+        free(slot);
+    }
+}
+
+TEST(ReadUnfoldedField, FillsTheCountWithoutATerminator)
+{
+    auto files = WriteTwins("ab\n\tc\n\td\nnext\n");
+    for (const std::string& path : {files.first, files.second}) {
+        MailStream s;
+        ASSERT_EQ(1, OpenMailStream(&s, path.c_str()));
+        char buffer[8];
+        memset(buffer, '#', sizeof buffer);
+        // The tab after the line feed in the last place goes into the extra byte.
+        ASSERT_EQ(buffer, ReadUnfoldedField(buffer, 6, &s));
+        EXPECT_EQ(std::string("ab\n c\n #"), std::string(buffer, 8));
+        EXPECT_EQ("d", std::string(ReadUnfoldedField(buffer, 6, &s)));
+        EXPECT_EQ("next", std::string(ReadUnfoldedField(buffer, 6, &s)));
+        EXPECT_EQ(NULL, ReadUnfoldedField(buffer, 6, &s));
+        CloseMailStream(&s);
+    }
+}
+
+TEST(IsDelimiterLine, TwoHyphensAndTheBoundaryBeginTheLine)
+{
+    const struct {
+        std::string line;
+        const char* expected;
+    } cases[] = {
+        {"--b1\nnext", "yes|next"}, {"--b1--\n", "yes|"}, {"--B1\n", "yes|"}, {"--b1x\n", "yes|"},
+        {"-b1\n", "no|b1"},         {"--b\n", "no|-b"},   {"--c1\n", "no|-c1"}, {"-", "yes|"},
+        {"--", "no|-"},             {"--b1", "yes|"},     {"-\n", "no|"},
+        {"--b1" + std::string(98, 'x') + "TAIL\n", "yes|TAIL"},  // boundary length + 98 consumed
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        auto files = WriteTwins(c.line);
+        EXPECT_EQ(c.expected, DelimiterTest(files.first, "b1"));
+        EXPECT_EQ(c.expected, DelimiterTest(files.second, "b1"));
+    }
+}
+
+TEST(MultipartFileHasUtf8Part, LooksOnlyAfterTheFirstDelimiter)
+{
+    const std::string header = "Content-Type: multipart/alternative; boundary=b1\n\n pre --b1\n-b1\n";
+    EXPECT_TRUE(HasUtf8Part(header + "--b1\nContent-Type: text/html;\n\tcharset=UTF-8\n\nx\n", "b1"));
+    EXPECT_TRUE(HasUtf8Part(header + "--b1 x\n\nplain\n--b1\ncontent-type: text/plain; charset=utf-8\n", "b1"));
+    EXPECT_TRUE(HasUtf8Part(header + "--b1\n\nContent-Type: utf-8 in a body line\n", "b1"));
+    EXPECT_FALSE(HasUtf8Part("Content-Type: text/plain; charset=utf-8\n\n--b1\n\nx\n", "b1"));
+    EXPECT_FALSE(HasUtf8Part(header + "--b1\nContent-Type: text/plain;\n charset=utf-8\n", "b1"));
+    EXPECT_FALSE(HasUtf8Part(header + "--b1\n Content-Type: text/plain; charset=utf-8\n", "b1"));
+    EXPECT_FALSE(HasUtf8Part(header + "Content-Type: text/plain; charset=utf-8\n", "b1"));
+    EXPECT_FALSE(HasUtf8Part(header + "--b1\nContent-Type: text/plain; charset=utf-8\n", NULL));
+    EXPECT_FALSE(MultipartFileHasUtf8Part(NULL, "b1"));
+    // "utf-8" must end within 299 characters after the 'C'; a joined continuation counts
+    // its line feed and its tab.
+    for (int pad = 264; pad <= 267; ++pad) {
+        std::string field = "Content-Type: text/plain;\n\tx=" + std::string(pad, 'y') + "utf-8\n";
+        SCOPED_TRACE(pad);
+        EXPECT_EQ(field.find("utf-8") + 4 <= 299, HasUtf8Part(header + "--b1\n" + field, "b1"));
+    }
+}
