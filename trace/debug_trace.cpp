@@ -1,1 +1,337 @@
 // The debug trace channel.
+#include "trace/debug_trace.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char kDefaultPortName[] = "COM1";
+const DWORD kDefaultBaudRate = 9600;
+// A dotted address needs no resolver, and always means this machine over IPv4.
+const char kDefaultHostName[] = "127.0.0.1";
+const char kDefaultLogFileName[] = "debugw.log";
+const char kCaption[] = "DEBUG";
+const DWORD kSerialQueueSize = 8192;
+const DWORD kSerialWriteTimeoutMs = 2000;
+
+static_assert(sizeof(DCB) == 28, "the port settings record is 28 bytes on 32-bit Windows");
+static_assert(kTraceLineMaxText + 3 <= kTraceLineSize, "room for CR LF and the terminator");
+
+// Copies name into a field of size bytes, cut to fit. A double-byte character is kept
+// whole or left out, so that a cut name never ends in half a character.
+void CopyName(char* field, size_t size, const char* name)
+{
+    size_t length = 0;
+    while (name[length] != '\0') {
+        size_t step = 1;
+        if (IsDBCSLeadByte(static_cast<BYTE>(name[length])) && name[length + 1] != '\0')
+            step = 2;
+        if (length + step > size - 1)
+            break;
+        length += step;
+    }
+    memmove(field, name, length);   // name may be the field itself
+    field[length] = '\0';
+}
+
+DWORD BaudRateFromCode(int code)
+{
+    switch (code) {
+    case 1: return 2400;
+    case 2: return 4800;
+    case 4: return 19200;
+    case 5: return 38400;
+    default: return kDefaultBaudRate;
+    }
+}
+
+void ShowBox(const char* text)
+{
+    MessageBoxA(NULL, text, kCaption, MB_OK);
+}
+
+// Releases whatever an opening acquired; the output is then not open.
+void CloseOutput()
+{
+    if (g_debugTrace.handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(g_debugTrace.handle);
+        g_debugTrace.handle = INVALID_HANDLE_VALUE;
+    }
+    if (g_debugTrace.socket != INVALID_SOCKET) {
+        closesocket(g_debugTrace.socket);
+        g_debugTrace.socket = INVALID_SOCKET;
+    }
+    if (g_debugTrace.socketsStarted) {
+        WSACleanup();
+        g_debugTrace.socketsStarted = 0;
+    }
+    g_debugTrace.openState = -1;
+}
+
+// 1 when the output opened with before's settings is not the one that now's settings name.
+int OutputChanged(const DebugTraceState& before, const DebugTraceState& now)
+{
+    if (before.kind != now.kind)
+        return 1;
+    switch (now.kind) {
+    case kTraceSerial:
+        return strcmp(before.portName, now.portName) != 0 || before.baudRate != now.baudRate;
+    case kTraceUdp:
+        return before.datagramPort != now.datagramPort || strcmp(before.hostName, now.hostName) != 0;
+    case kTraceLogFile:
+        return strcmp(before.logFileName, now.logFileName) != 0;
+    default:
+        return 0;
+    }
+}
+
+// Steps after the port was opened; 0 when the port is ready.
+int SetUpSerialPort(HANDLE port, DWORD baudRate)
+{
+    if (!SetCommMask(port, EV_RXCHAR))
+        return 1;
+    if (!SetupComm(port, kSerialQueueSize, kSerialQueueSize))
+        return 1;
+    PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+
+    COMMTIMEOUTS timeouts;
+    memset(&timeouts, 0, sizeof(timeouts));
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = kSerialWriteTimeoutMs;
+    if (!SetCommTimeouts(port, &timeouts))
+        return 1;
+
+    DCB dcb;
+    memset(&dcb, 0, sizeof(dcb));
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(port, &dcb))
+        return 1;
+    // Members not named here keep what the port reported.
+    dcb.DCBlength = sizeof(dcb);
+    dcb.BaudRate = baudRate;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = 1;
+    dcb.fParity = 0;
+    dcb.fOutxCtsFlow = 1;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fNull = 0;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    if (!SetCommState(port, &dcb))
+        return 1;
+
+    EscapeCommFunction(port, SETDTR);
+    EscapeCommFunction(port, SETRTS);
+    return 0;
+}
+
+int OpenSerial()
+{
+    HANDLE port = CreateFileA(g_debugTrace.portName, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (port == INVALID_HANDLE_VALUE)
+        return 1;
+    if (SetUpSerialPort(port, g_debugTrace.baudRate) != 0) {
+        CloseHandle(port);
+        return 1;
+    }
+    g_debugTrace.handle = port;
+    return 0;
+}
+
+int OpenUdp()
+{
+    WSADATA data;
+    memset(&data, 0, sizeof(data));
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+        return 1;
+    g_debugTrace.socketsStarted = 1;
+    if (data.wVersion != MAKEWORD(1, 1)) {
+        CloseOutput();
+        return 1;
+    }
+
+    sockaddr_in& destination = g_debugTrace.destination;
+    memset(&destination, 0, sizeof(destination));
+    destination.sin_addr.s_addr = inet_addr(g_debugTrace.hostName);
+    if (destination.sin_addr.s_addr == INADDR_NONE) {
+        const hostent* entry = gethostbyname(g_debugTrace.hostName);
+        if (entry == NULL || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
+            entry->h_addr_list == NULL || entry->h_addr_list[0] == NULL) {
+            CloseOutput();
+            return 1;
+        }
+        memcpy(&destination.sin_addr, entry->h_addr_list[0], 4);
+    }
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(g_debugTrace.datagramPort);
+
+    g_debugTrace.socket = socket(AF_INET, SOCK_DGRAM, 0);
+    if (g_debugTrace.socket == INVALID_SOCKET) {
+        CloseOutput();
+        return 1;
+    }
+    sockaddr_in local;
+    memset(&local, 0, sizeof(local));
+    local.sin_family = AF_INET;
+    local.sin_port = htons(0);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(g_debugTrace.socket, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) ==
+        SOCKET_ERROR) {
+        CloseOutput();
+        return 1;
+    }
+    return 0;
+}
+
+int OpenLogFile()
+{
+    HANDLE file = CreateFileA(g_debugTrace.logFileName, GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                              CREATE_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    g_debugTrace.handle = file;
+    return 0;
+}
+
+}  // namespace
+
+DebugTraceState g_debugTrace = {
+    kTraceOff,              // kind
+    -1,                     // openState
+    INVALID_HANDLE_VALUE,   // handle
+    INVALID_SOCKET,         // socket
+    0,                      // socketsStarted
+    {},                     // destination
+    "COM1",                 // portName
+    kDefaultBaudRate,       // baudRate
+    3000,                   // datagramPort
+    "127.0.0.1",            // hostName
+    "debugw.log",           // logFileName
+};
+
+void DebugTraceConfigure(int kind, ...) noexcept
+{
+    const DebugTraceState before = g_debugTrace;
+    if (kind < kTraceOff || kind > kTraceDebugger)
+        kind = kTraceOff;
+    g_debugTrace.kind = kind;
+
+    va_list args;
+    va_start(args, kind);
+    switch (kind) {
+    case kTraceSerial: {
+        const char* port = va_arg(args, const char*);
+        int baudCode = va_arg(args, int);
+        CopyName(g_debugTrace.portName, sizeof(g_debugTrace.portName), port ? port : kDefaultPortName);
+        g_debugTrace.baudRate = BaudRateFromCode(baudCode);
+        break;
+    }
+    case kTraceUdp: {
+        unsigned port = va_arg(args, unsigned);
+        const char* host = va_arg(args, const char*);
+        g_debugTrace.datagramPort = static_cast<WORD>(port & 0xFFFFu);
+        CopyName(g_debugTrace.hostName, sizeof(g_debugTrace.hostName), host ? host : kDefaultHostName);
+        break;
+    }
+    case kTraceLogFile: {
+        const char* logFile = va_arg(args, const char*);
+        CopyName(g_debugTrace.logFileName, sizeof(g_debugTrace.logFileName),
+                 logFile ? logFile : kDefaultLogFileName);
+        break;
+    }
+    default:
+        break;
+    }
+    va_end(args);
+
+    // An open output stays open only while it is still the one configured.
+    if (before.openState == 0 && OutputChanged(before, g_debugTrace))
+        CloseOutput();
+}
+
+int DebugTraceOpen() noexcept
+{
+    CloseOutput();
+    int result = 1;
+    switch (g_debugTrace.kind) {
+    case kTraceSerial: result = OpenSerial(); break;
+    case kTraceUdp: result = OpenUdp(); break;
+    case kTraceLogFile: result = OpenLogFile(); break;
+    case kTraceDebugger: result = 0; break;
+    default: result = 1; break;   // off: there is no output to open
+    }
+    if (result == 0)
+        g_debugTrace.openState = 0;
+    return result;
+}
+
+void DebugTracePrint(const char* format, ...) noexcept
+{
+    if (g_debugTrace.kind == kTraceOff || format == NULL)
+        return;
+    if (g_debugTrace.openState < 0)
+        DebugTraceOpen();   // a failure leaves the state at -1: the next line tries again
+
+    char line[kTraceLineSize];
+    line[0] = '\0';
+    va_list args;
+    va_start(args, format);
+    if (vsnprintf(line, kTraceLineMaxText + 1, format, args) < 0)
+        line[0] = '\0';   // a conversion failed: what the buffer holds is not the line
+    va_end(args);
+    line[kTraceLineMaxText] = '\0';
+
+    if (g_debugTrace.openState != 0) {
+        ShowBox(line);
+        return;
+    }
+    size_t length = strlen(line);
+    memcpy(line + length, "\r\n", 3);
+    DebugTraceWrite(line);
+}
+
+void DebugTraceWrite(const char* line) noexcept
+{
+    if (line == NULL)
+        return;
+    // "Werror=" and two numbers of at most 11 characters each fit with room to spare.
+    char text[64];
+    switch (g_debugTrace.kind) {
+    case kTraceSerial:
+    case kTraceLogFile: {
+        DWORD written = 0;
+        if (!WriteFile(g_debugTrace.handle, line, static_cast<DWORD>(strlen(line)), &written, NULL)) {
+            DWORD error = GetLastError();
+            wsprintfA(text, "Werror=%d,%d", static_cast<int>(error), static_cast<int>(written));
+            ShowBox(text);
+        }
+        break;
+    }
+    case kTraceUdp: {
+        int length = static_cast<int>(strlen(line));
+        int sent = sendto(g_debugTrace.socket, line, length, 0,
+                          reinterpret_cast<const sockaddr*>(&g_debugTrace.destination),
+                          sizeof(g_debugTrace.destination));
+        if (sent != length) {
+            wsprintfA(text, "Werror=%d", WSAGetLastError());
+            ShowBox(text);
+        }
+        break;
+    }
+    case kTraceDebugger:
+        OutputDebugStringA(line);
+        break;
+    default:
+        break;   // off: nothing is written
+    }
+}
