@@ -173,6 +173,41 @@ HWND CreateFrame(HWND owner, const char* title, int x, int y, int width, int hei
                            width, height, owner, NULL, GetModuleHandleA(NULL), NULL);
 }
 
+// The host's own button images: 23 x 16 each, the size its toolbar is made for, one
+// character per button ("開" open, "返" reply, "削" delete), drawn once.
+HBITMAP HostButtonImages()
+{
+    static HBITMAP images;
+    if (images)
+        return images;
+    const int width = 23, height = 16, count = 3;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    images = CreateCompatibleBitmap(screen, width * count, height);
+    ReleaseDC(NULL, screen);
+    if (!memory || !images)
+        return images;
+    HGDIOBJ oldBitmap = SelectObject(memory, images);
+    RECT all = {0, 0, width * count, height};
+    FillRect(memory, &all, GetSysColorBrush(COLOR_BTNFACE));
+    HFONT font = CreateFontA(-13, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, 0, 0, 0, 0,
+                             "MS UI Gothic");
+    HGDIOBJ oldFont = SelectObject(memory, font);
+    SetBkMode(memory, TRANSPARENT);
+    const char* glyphs[count] = {"\x8A\x4A", "\x95\xD4", "\x8D\xED"};
+    const COLORREF colours[count] = {RGB(0, 96, 160), RGB(0, 128, 0), RGB(160, 0, 0)};
+    for (int i = 0; i < count; ++i) {
+        RECT cell = {i * width, 0, (i + 1) * width, height};
+        SetTextColor(memory, colours[i]);
+        DrawTextA(memory, glyphs[i], -1, &cell, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    }
+    SelectObject(memory, oldFont);
+    DeleteObject(font);
+    SelectObject(memory, oldBitmap);
+    DeleteDC(memory);
+    return images;
+}
+
 HWND CreateHostToolbar(HWND frame)
 {
     HWND toolbar = CreateWindowExA(0, TOOLBARCLASSNAMEA, NULL,
@@ -181,16 +216,16 @@ HWND CreateHostToolbar(HWND frame)
     if (!toolbar)
         return NULL;
     SendMessageA(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageA(toolbar, TB_SETBITMAPSIZE, 0, MAKELPARAM(23, 16));
     TBADDBITMAP bitmap;
-    bitmap.hInst = HINST_COMMCTRL;
-    bitmap.nID = IDB_STD_SMALL_COLOR;
-    LRESULT first = SendMessageA(toolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&bitmap));
+    bitmap.hInst = NULL;
+    bitmap.nID = reinterpret_cast<UINT_PTR>(HostButtonImages());
+    LRESULT first = SendMessageA(toolbar, TB_ADDBITMAP, 3, reinterpret_cast<LPARAM>(&bitmap));
     TBBUTTON buttons[3];
     ZeroMemory(buttons, sizeof buttons);
-    const int images[3] = {STD_FILEOPEN, STD_REDOW, STD_DELETE};
     const int commands[3] = {kCommandOpenFile, kCommandReply, kCommandTrash};
     for (int i = 0; i < 3; ++i) {
-        buttons[i].iBitmap = static_cast<int>(first) + images[i];
+        buttons[i].iBitmap = static_cast<int>(first) + i;
         buttons[i].idCommand = commands[i];
         buttons[i].fsState = TBSTATE_ENABLED;
         buttons[i].fsStyle = TBSTYLE_BUTTON;

@@ -73,9 +73,11 @@ std::vector<unsigned char> ZlibStored(const std::vector<unsigned char>& raw)
 
 bool SaveWindowPng(HWND window, const char* path)
 {
+    // The client area: without a window manager nobody draws the frame around it.
     RECT rect;
-    if (!GetWindowRect(window, &rect))
+    if (!GetClientRect(window, &rect))
         return false;
+    MapWindowPoints(window, HWND_DESKTOP, reinterpret_cast<POINT*>(&rect), 2);
     int width = rect.right - rect.left;
     int height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0)

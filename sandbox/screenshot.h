@@ -2,5 +2,5 @@
 #pragma once
 #include <windows.h>
 
-// Captures the window's rectangle from the screen and writes it as a PNG file.
+// Captures the window's client area from the screen and writes it as a PNG file.
 bool SaveWindowPng(HWND window, const char* path);

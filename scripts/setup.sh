@@ -16,6 +16,7 @@ have clang++ || need="$need clang"
 [ -f /usr/src/googletest/CMakeLists.txt ] || need="$need googletest"
 have socat || need="$need socat"
 have zip || need="$need zip"
+have unzip || need="$need unzip"
 have python3 || need="$need python3"
 have flock || need="$need util-linux"
 # Japanese text and emoji for the sandbox's screenshots.

@@ -1,0 +1,144 @@
+// The sandbox's scripted session, run as a person would run it, and what it leaves behind:
+// the Unicode pane's text, the quoted copy on the clipboard, the screenshots.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string ProgramDir()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string dir(path, length);
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+std::string WindowsPath(std::string unixPath)
+{
+    for (size_t i = 0; i < unixPath.size(); ++i)
+        if (unixPath[i] == '/')
+            unixPath[i] = '\\';
+    return "Z:" + unixPath;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::string bytes;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return bytes;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.append(chunk, n);
+    std::fclose(file);
+    return bytes;
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& separator)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t at = text.find(separator, start);
+        if (at == std::string::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, at - start));
+        start = at + separator.size();
+    }
+}
+
+class SandboxScript : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        char name[64];
+        std::snprintf(name, sizeof name, "velmora-sandbox-%lu", GetCurrentProcessId());
+        // No backslash before a closing quote: the command line would read it as a quote.
+        std::string folder = std::string(temp) + name;
+        out_ = folder + "\\";
+        std::string command = "\"" + ProgramDir() + "sandbox.exe\" --samples \"" +
+                              WindowsPath(VELMORA_SAMPLES_DIR) + "\" --script \"" + folder + "\"";
+        STARTUPINFOA startup;
+        ZeroMemory(&startup, sizeof startup);
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process;
+        ZeroMemory(&process, sizeof process);
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back('\0');
+        exitCode_ = 99;
+        if (CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+            if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
+                GetExitCodeProcess(process.hProcess, &exitCode_);
+            else
+                TerminateProcess(process.hProcess, 98);
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+    }
+
+    static std::string out_;
+    static DWORD exitCode_;
+};
+
+std::string SandboxScript::out_;
+DWORD SandboxScript::exitCode_;
+
+}  // namespace
+
+TEST_F(SandboxScript, EveryStepOfTheSessionSucceeds)
+{
+    EXPECT_EQ(0u, exitCode_);
+    std::string report = ReadFile(out_ + "report.txt");
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(std::string::npos, report.find("FAILED")) << report;
+    EXPECT_NE(std::string::npos, report.find("check.unicode_pane_shown=ok")) << report;
+    EXPECT_NE(std::string::npos, report.find("plugin=Velmora Version 0.10")) << report;
+}
+
+TEST_F(SandboxScript, ThePaneHoldsTheMailBodyWithEveryCharacter)
+{
+    std::string mail = ReadFile(std::string(VELMORA_SAMPLES_DIR) + "/01-utf8-8bit.eml");
+    size_t start = mail.find("\r\n\r\n");
+    ASSERT_NE(std::string::npos, start);
+    std::vector<std::string> expected = Split(mail.substr(start + 4), "\r\n");
+    std::vector<std::string> shown = Split(ReadFile(out_ + "pane.txt"), "\r");
+    // Every line of the body, emoji and 𠮷 beyond the BMP included, in the same order.
+    ASSERT_GE(shown.size(), expected.size() - 1);
+    for (size_t i = 0; i + 1 < expected.size(); ++i)
+        EXPECT_EQ(expected[i], shown[i]) << "line " << i;
+    EXPECT_NE(std::string::npos, ReadFile(out_ + "pane.txt").find("\xF0\x9F\x98\x80"));
+}
+
+TEST_F(SandboxScript, TheQuotedCopyPutsAPrefixBeforeEveryLineOfThePane)
+{
+    std::vector<std::string> pane = Split(ReadFile(out_ + "pane.txt"), "\r");
+    std::vector<std::string> clipboard = Split(ReadFile(out_ + "clipboard.txt"), "\r\n");
+    ASSERT_GE(clipboard.size(), pane.size() - 1);
+    for (size_t i = 0; i + 1 < pane.size(); ++i)
+        EXPECT_EQ("> " + pane[i], clipboard[i]) << "line " << i;
+}
+
+TEST_F(SandboxScript, ScreenshotsArePngImagesOfTheWindows)
+{
+    const char* names[] = {"view-before-toggle.png", "view-after-toggle.png", "open-file-window.png"};
+    for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
+        std::string png = ReadFile(out_ + names[i]);
+        ASSERT_GT(png.size(), 33u) << names[i];
+        EXPECT_EQ(std::string("\x89PNG\r\n\x1A\n", 8), png.substr(0, 8)) << names[i];
+        EXPECT_EQ("IHDR", png.substr(12, 4)) << names[i];
+        unsigned width = (unsigned char)png[16] << 24 | (unsigned char)png[17] << 16 |
+                         (unsigned char)png[18] << 8 | (unsigned char)png[19];
+        EXPECT_GT(width, 100u) << names[i];
+    }
+    // The toggle changed what the view shows.
+    EXPECT_NE(ReadFile(out_ + "view-before-toggle.png"), ReadFile(out_ + "view-after-toggle.png"));
+}
