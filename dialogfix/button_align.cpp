@@ -63,13 +63,17 @@ BOOL WINAPI AlignSaveAndOpen(HWND, LPARAM)
     HWND label = FindWindowExA(inner, NULL, "Static", NULL);
     if (!button || !label)
         return FALSE;
-    RECT dialog, buttonRect, labelRect;
-    if (!GetWindowRect(inner, &dialog) || !GetWindowRect(button, &buttonRect) ||
-        !GetWindowRect(label, &labelRect))
+    RECT buttonRect, labelRect;
+    if (!GetWindowRect(button, &buttonRect) || !GetWindowRect(label, &labelRect))
         return FALSE;
-    int x = buttonRect.left - dialog.left;
+    // SetWindowPos places a child in its parent's client area: measured from there, the
+    // button keeps its horizontal place even when the inner dialog has a frame.
+    POINT origin = {0, 0};
+    if (!ClientToScreen(inner, &origin))
+        return FALSE;
+    int x = buttonRect.left - origin.x;
     int buttonHeight = buttonRect.bottom - buttonRect.top;
-    int y = (labelRect.top - dialog.top) + ((labelRect.bottom - labelRect.top) - buttonHeight) / 2;
+    int y = (labelRect.top - origin.y) + ((labelRect.bottom - labelRect.top) - buttonHeight) / 2;
     SetWindowPos(button, NULL, x, y, buttonRect.right - buttonRect.left, buttonHeight,
                  SWP_NOZORDER | SWP_NOSIZE);
     return FALSE;
