@@ -5,23 +5,23 @@ need=""
 have() { command -v "$1" >/dev/null 2>&1; }
 have i686-w64-mingw32-g++-posix || need="$need g++-mingw-w64-i686"
 have wine || need="$need wine"
-[ -e /usr/lib/wine/wine ] || [ -e /usr/lib/i386-linux-gnu/wine/wine ] || dpkg -s wine32:i386 >/dev/null 2>&1 || need="$need wine32:i386"
+dpkg -s wine32:i386 >/dev/null 2>&1 || need="$need wine32:i386"
 dpkg -s wine64 >/dev/null 2>&1 || need="$need wine64"
 have Xvfb || need="$need xvfb"
 have xauth || need="$need xauth"
 have xvfb-run || need="$need xvfb"
 have cmake || need="$need cmake"
+have make || need="$need make"
 have clang++ || need="$need clang"
-[ -d /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux ] || need="$need libclang-rt-14-dev"
+[ -f /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || need="$need libclang-rt-14-dev"
 [ -f /usr/src/googletest/CMakeLists.txt ] || need="$need googletest"
 have socat || need="$need socat"
 have zip || need="$need zip"
 have unzip || need="$need unzip"
 have python3 || need="$need python3"
 have flock || need="$need util-linux"
-# Japanese text and emoji for the sandbox's screenshots.
+# Japanese text in the sandbox's screenshots.
 [ -f /usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf ] || need="$need fonts-ipafont-gothic"
-[ -f /usr/share/fonts/truetype/ancient-scripts/Symbola_hint.ttf ] || dpkg -s fonts-symbola >/dev/null 2>&1 || need="$need fonts-symbola"
 [ -z "$need" ] && exit 0
 
 echo "setup: installing$need"
