@@ -14,6 +14,12 @@ if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ]; then
   ctest --test-dir "$build/native" --output-on-failure -j "$jobs" || status=1
 fi
 
+# Fuzz targets: a short bounded run of each (scripts/fuzz.sh takes the seconds per target).
+if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ] && [ "${VELMORA_SKIP_FUZZ:-0}" != 1 ]; then
+  echo "== fuzz targets (${VELMORA_FUZZ_SECONDS:-12} s each)"
+  "$root/scripts/fuzz.sh" "${VELMORA_FUZZ_SECONDS:-12}" || status=1
+fi
+
 echo "== Windows tests under Wine"
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   "$root/scripts/wine-session" "$build/win32/wineprefix" \
