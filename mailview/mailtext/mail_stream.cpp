@@ -5,12 +5,39 @@ namespace {
 
 const int kEndOfData = 0x1A;
 
+// The next byte, or EOF at the end of the file or on a read error.
+int NextByte(MailStream* stream)
+{
+    if (stream->windowPos >= stream->windowLength) {
+        if (ferror(stream->file))
+            return EOF;
+        stream->windowStart += stream->windowLength;
+        stream->windowLength = static_cast<int>(fread(stream->window, 1, kMailStreamWindow, stream->file));
+        stream->windowPos = 0;
+        if (stream->windowLength <= 0) {
+            stream->windowLength = 0;
+            return EOF;
+        }
+    }
+    return stream->window[stream->windowPos++];
+}
+
+// Gives back the byte NextByte just handed out; it is still in the window.
+void PutBack(MailStream* stream)
+{
+    if (stream->windowPos > 0)
+        --stream->windowPos;
+}
+
 }  // namespace
 
 int OpenMailStream(MailStream* stream, const char* path)
 {
     stream->file = NULL;
     stream->ended = 0;
+    stream->windowStart = 0;
+    stream->windowLength = 0;
+    stream->windowPos = 0;
     if (!path)
         return 0;
     FILE* file = fopen(path, "rb");
@@ -37,18 +64,18 @@ int ReadMailChar(MailStream* stream)
 {
     if (stream->ended)
         return EOF;
-    int c = fgetc(stream->file);
+    int c = NextByte(stream);
     if (c == '\r') {
-        int next = fgetc(stream->file);
+        int next = NextByte(stream);
         if (next == '\n')
             return '\n';
         if (next != EOF)
-            ungetc(next, stream->file);
+            PutBack(stream);
         return '\r';
     }
     if (c == kEndOfData) {
         // Left unread, so that the position stays on it and a seek back reads up to it again.
-        ungetc(c, stream->file);
+        PutBack(stream);
         stream->ended = 1;
         return EOF;
     }
@@ -57,31 +84,46 @@ int ReadMailChar(MailStream* stream)
 
 long TellMailStream(MailStream* stream)
 {
-    return ftell(stream->file);
+    return stream->windowStart + stream->windowPos;
 }
 
 int SeekMailStream(MailStream* stream, long position)
 {
-    if (position < 0 || fseek(stream->file, position, SEEK_SET) != 0) {
+    if (position < 0) {
         stream->ended = 1;
         return 0;
     }
+    // Within the window: no read, no seek.
+    if (position >= stream->windowStart && position <= stream->windowStart + stream->windowLength) {
+        stream->windowPos = static_cast<int>(position - stream->windowStart);
+        stream->ended = 0;
+        return 1;
+    }
+    if (fseek(stream->file, position, SEEK_SET) != 0) {
+        stream->ended = 1;
+        return 0;
+    }
+    stream->windowStart = position;
+    stream->windowLength = 0;
+    stream->windowPos = 0;
     stream->ended = 0;
     return 1;
 }
 
 bool MailStreamAtEnd(MailStream* stream)
 {
-    return stream->ended || feof(stream->file) || ferror(stream->file);
+    return stream->ended || ferror(stream->file) ||
+           (stream->windowPos >= stream->windowLength && feof(stream->file));
 }
 
 long MailStreamRemaining(MailStream* stream)
 {
-    long here = ftell(stream->file);
-    if (here < 0 || fseek(stream->file, 0, SEEK_END) != 0)
+    long here = TellMailStream(stream);
+    long filePosition = ftell(stream->file);
+    if (filePosition < 0 || fseek(stream->file, 0, SEEK_END) != 0)
         return -1;
     long end = ftell(stream->file);
-    if (fseek(stream->file, here, SEEK_SET) != 0) {
+    if (fseek(stream->file, filePosition, SEEK_SET) != 0) {
         stream->ended = 1;
         return -1;
     }

@@ -14,9 +14,16 @@
 // file is opened in binary mode, because the Windows runtime's ftell is wrong in text
 // mode for bare-LF files; ReadMailChar applies the text-mode rules itself, so positions
 // are exact byte offsets and a CR LF file reads like its bare-LF twin on every platform.
+enum { kMailStreamWindow = 16384 };
 struct MailStream {
     FILE* file;
     int ended;  // 1 after a byte 0x1A (or a failed seek) ended the data; a seek clears it
+    // The bytes last read from the file, so that a look-ahead and its seek back cost no
+    // read: the C runtime of Windows drops its buffer at every fseek.
+    long windowStart;   // file offset of window[0]
+    int windowLength;   // bytes held
+    int windowPos;      // the next byte to hand out
+    unsigned char window[kMailStreamWindow];
 };
 
 // 1 when the file could be opened and read; 0 otherwise (the stream is then closed).
