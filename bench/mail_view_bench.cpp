@@ -1,0 +1,614 @@
+// The toggle, from its command to the text in the pane, on large UTF-8 mails, against
+// EM_STREAMIN alone of the same text into the same kind of control; where its time goes;
+// and how many headers a second the header classification gets through.
+//
+// The plug-in is linked in (its entry points and libraries, not the DLL), so that the
+// toggle's parts can be timed one by one on the same controller.
+#include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "hostsim/host_sim.h"
+#include "mailview/mail_file.h"
+#include "mailview/mail_view_controller.h"
+#include "mailview/mail_view_win_hook.h"
+#include "mailview/mailtext/mail_text.h"
+#include "mailview/unicode_pane.h"
+#include "plugin/entry_points.h"
+#include "plugin/plugin_state.h"
+#include "winhook/win_hook.h"
+
+namespace {
+
+const double kKb = 1000.0;
+const int kMailKb[] = {100, 1000, 10000};
+// Wine's rich edit takes time that grows with the square of the text to delete a text it
+// holds (about 1.4 s for 320,000 characters here): replacing a 10 MB text would take
+// many minutes. When the pane holds more than this, only first presses are measured.
+const LRESULT kLargestReplacedUnits = 1000000;
+const int kPaneWidth = 800, kPaneHeight = 600;
+
+// One text line of mixed Japanese, ASCII, an emoji and an accented letter, CR LF ended.
+std::string TextLine(int number)
+{
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%06d ", number);
+    return std::string(prefix) +
+           "\xE3\x83\xA1\xE3\x83\xBC\xE3\x83\xAB\xE6\x9C\xAC\xE6\x96\x87\xE3\x81\xAE\xE8\xA9\xA6\xE9\xA8\x93 "
+           "The quick brown fox jumps over the lazy dog \xF0\x9F\x98\x80 caf\xC3\xA9\r\n";
+}
+
+const char kMailHeader[] =
+    "From: bench@example.invalid\r\nTo: reader@example.invalid\r\nSubject: large mail\r\n"
+    "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"
+    "Content-Transfer-Encoding: 8bit\r\n\r\n";
+
+// A single-part UTF-8 mail whose body is about `bytes` long; the body comes back too.
+bool WriteMail(const std::string& path, size_t bytes, std::string* body)
+{
+    body->clear();
+    for (int number = 0; body->size() < bytes; ++number)
+        *body += TextLine(number);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    std::fputs(kMailHeader, file);
+    std::fwrite(body->data(), 1, body->size(), file);
+    std::fclose(file);
+    return true;
+}
+
+std::wstring Widen(const std::string& utf8)
+{
+    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), NULL, 0);
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    if (units > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
+    return wide;
+}
+
+// The characters that a rich-edit control holds for the text: each CR LF is one CR.
+LRESULT ExpectedLength(const std::wstring& text)
+{
+    LRESULT length = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == L'\n' && i > 0 && text[i - 1] == L'\r'))
+            ++length;
+    return length;
+}
+
+LRESULT PaneLength(HWND pane)
+{
+    GETTEXTLENGTHEX length;
+    length.flags = GTL_DEFAULT | GTL_NUMCHARS;
+    length.codepage = 1200;
+    return SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
+}
+
+// What the pane holds, as the pane would take it back in (each paragraph ends with CR).
+std::wstring PaneText(HWND pane)
+{
+    LRESULT units = PaneLength(pane);
+    if (units <= 0)
+        return std::wstring();
+    std::vector<wchar_t> text(static_cast<size_t>(units) + 1, L'\0');
+    GETTEXTEX get;
+    ZeroMemory(&get, sizeof get);
+    get.cb = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    get.flags = GT_DEFAULT;
+    get.codepage = 1200;
+    SendMessageA(pane, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get), reinterpret_cast<LPARAM>(&text[0]));
+    return std::wstring(&text[0]);
+}
+
+double Ms(double seconds)
+{
+    return seconds * 1000.0;
+}
+
+bool g_wrongText = false;
+
+void Wrong(const char* what)
+{
+    std::printf("    (unexpected: %s)\n", what);
+    g_wrongText = true;
+}
+
+// Loads the mail into the view as the host does (its path for QPAViewGetPath, then
+// QPCViewLoadMail with the header), but with only the start of the body in the host's own
+// pane: the host's ANSI rich edit would take minutes to take in a 10 MB text, and the
+// toggle reads the file, not that pane.
+DWORD LoadMail(const hostsim::Plugin& plugin, const hostsim::ViewWindow& view, const std::string& path,
+               const std::string& body)
+{
+    std::string header;
+    for (const char* c = kMailHeader; *c; ++c)
+        if (*c != '\r')
+            header += *c;
+    header.erase(header.size() - 1);   // the empty line that ends the header
+    SetWindowTextA(view.hostPane, body.substr(0, 2000).c_str());
+    hostsim::SetViewPath(view.frame, path.c_str());
+    return plugin.ViewLoadMail(view.frame, header.c_str(), 0);
+}
+
+// ---- The press --------------------------------------------------------------------------
+
+struct View {
+    hostsim::ViewWindow windows;
+    MailViewWinHook* controller;
+};
+
+// What a click on the button does: the toolbar flips the check, then sends its command
+// to the view, where the host calls ToggleUnicodeView. Seconds until the command returns.
+double Press(const View& view, bool on)
+{
+    HWND toolbar = view.windows.toolbar;
+    UINT id = g_toggleCommandId;
+    SendMessageA(toolbar, TB_CHECKBUTTON, id, MAKELONG(on ? TRUE : FALSE, 0));
+    double start = bench::Now();
+    SendMessageA(view.windows.frame, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(toolbar));
+    double elapsed = bench::Now() - start;
+    hostsim::PumpMessages();
+    return elapsed;
+}
+
+// ---- EM_STREAMIN alone --------------------------------------------------------------------
+
+struct Cookie {
+    const wchar_t* position;
+    size_t remaining;   // bytes
+};
+
+DWORD CALLBACK PlainStreamIn(DWORD_PTR value, LPBYTE buffer, LONG bytes, LONG* done)
+{
+    Cookie* cookie = reinterpret_cast<Cookie*>(value);
+    size_t count = cookie->remaining < static_cast<size_t>(bytes) ? cookie->remaining : static_cast<size_t>(bytes);
+    count &= ~static_cast<size_t>(1);
+    // A CR LF pair split between two reads would come out as two line breaks.
+    if (count > 2 && count < cookie->remaining && cookie->position[count / 2 - 1] == L'\r' &&
+        cookie->position[count / 2] == L'\n')
+        count -= 2;
+    std::memcpy(buffer, cookie->position, count);
+    cookie->position += count / 2;
+    cookie->remaining -= count;
+    *done = static_cast<LONG>(count);
+    return 0;
+}
+
+double StreamAlone(HWND control, const std::wstring& text)
+{
+    Cookie cookie = {text.c_str(), text.size() * sizeof(wchar_t)};
+    EDITSTREAM stream;
+    std::memset(&stream, 0, sizeof stream);
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&cookie);
+    stream.dwError = 0;
+    stream.pfnCallback = PlainStreamIn;
+    double start = bench::Now();
+    SendMessageA(control, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&stream));
+    return bench::Now() - start;
+}
+
+// A control of the pane's class, style and size, but nothing else of the pane's: no
+// formats, no subclassing. Hidden, as the pane is while the button is off.
+HWND CreateBareControl(HWND parent)
+{
+    HWND control = CreateWindowExW(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
+                                   WS_CHILD | WS_VSCROLL | ES_AUTOVSCROLL | ES_MULTILINE, -2, -2, kPaneWidth + 4,
+                                   kPaneHeight + 4, parent, NULL, GetModuleHandleA(NULL), NULL);
+    SendMessageA(control, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+    return control;
+}
+
+// ---- The toggle's parts -----------------------------------------------------------------
+
+// The paragraph format that StreamInText puts back on the whole text, laid over a text
+// that stream-in has just left in the control's default format. Seconds.
+double TimeParagraphOverAll(HWND control, const std::wstring& text)
+{
+    StreamAlone(control, text);
+    PARAFORMAT2 paragraph;
+    std::memset(&paragraph, 0, sizeof paragraph);
+    paragraph.cbSize = sizeof paragraph;
+    paragraph.dwMask = PFM_ALL & ~static_cast<DWORD>(PFM_OFFSETINDENT);
+    SendMessageA(control, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
+    paragraph.dxStartIndent = 100;
+    paragraph.dxRightIndent = 100;
+    paragraph.dwMask = PFM_ALL & ~static_cast<DWORD>(PFM_OFFSETINDENT);
+    double start = bench::Now();
+    CHARRANGE all = {0, -1};
+    CHARRANGE home = {0, 0};
+    SendMessageA(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
+    SendMessageA(control, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
+    SendMessageA(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&home));
+    return bench::Now() - start;
+}
+
+// The mail file's part of a press: reading and decoding the body, and its UTF-16 copy.
+void TimeFileParts(const View& view, double* extract, double* convert)
+{
+    double t0 = bench::Now();
+    MailBodyBuffer body;
+    ExtractMailBody(view.controller->hwnd, view.controller->boundary, &body);
+    double t1 = bench::Now();
+    wchar_t* text = body.size() > 1 ? Utf8ToUtf16(reinterpret_cast<const char*>(body.data())) : NULL;
+    double t2 = bench::Now();
+    std::free(text);
+    *extract = t1 - t0;
+    *convert = t2 - t1;
+}
+
+struct Parts {
+    std::vector<double> formats, streamIn, layout, show;
+};
+
+// The pane's steps of a press, one by one, on the pane in the state that a press finds it
+// in (holding the text, hidden).
+void TimePaneParts(const View& view, const std::wstring& expected, Parts* parts)
+{
+    MailViewWinHook* c = view.controller;
+    double t0 = bench::Now();
+    CopyTextFormats(c->hostPane, c->unicodePane, FALSE);
+    double t1 = bench::Now();
+    StreamInText(expected.c_str(), c->unicodePane);
+    double t2 = bench::Now();
+    LayoutPane(c->hostPane, c->unicodePane);
+    double t3 = bench::Now();
+    ShowPanes(c->hostPane, c->unicodePane, true);
+    double t4 = bench::Now();
+    if (PaneLength(c->unicodePane) != ExpectedLength(expected))
+        Wrong("the pane after a later press's steps");
+    ShowPanes(c->hostPane, c->unicodePane, false);
+    hostsim::PumpMessages();
+    parts->formats.push_back(t1 - t0);
+    parts->streamIn.push_back(t2 - t1);
+    parts->layout.push_back(t3 - t2);
+    parts->show.push_back(t4 - t3);
+}
+
+// A first press's steps, one by one, on a view that has no pane yet.
+void TimeFirstPressParts(const View& view, const std::wstring& expected, Parts* parts, std::vector<double>* create)
+{
+    MailViewWinHook* c = view.controller;
+    double t0 = bench::Now();
+    CreateUnicodePane(c);
+    LayoutPane(c->hostPane, c->unicodePane);
+    double t1 = bench::Now();
+    CopyTextFormats(c->hostPane, c->unicodePane, FALSE);
+    double t2 = bench::Now();
+    StreamInText(expected.c_str(), c->unicodePane);
+    double t3 = bench::Now();
+    LayoutPane(c->hostPane, c->unicodePane);
+    double t4 = bench::Now();
+    ShowPanes(c->hostPane, c->unicodePane, true);
+    double t5 = bench::Now();
+    if (PaneLength(c->unicodePane) != ExpectedLength(expected))
+        Wrong("the pane after a first press's steps");
+    ShowPanes(c->hostPane, c->unicodePane, false);
+    create->push_back(t1 - t0);
+    parts->formats.push_back(t2 - t1);
+    parts->streamIn.push_back(t3 - t2);
+    parts->layout.push_back(t4 - t3);
+    parts->show.push_back(t5 - t4);
+}
+
+// EM_STREAMIN alone into a new pane, made and laid out as a first press makes it.
+double TimeStreamIntoNewPane(const View& view, const std::wstring& expected)
+{
+    MailViewWinHook* c = view.controller;
+    CreateUnicodePane(c);
+    LayoutPane(c->hostPane, c->unicodePane);
+    CopyTextFormats(c->hostPane, c->unicodePane, FALSE);
+    return StreamAlone(c->unicodePane, expected);
+}
+
+// ---- 3. Toggle latency --------------------------------------------------------------------
+
+View CreateView(const hostsim::Plugin& plugin)
+{
+    View view;
+    view.windows = hostsim::CreateViewWindow(NULL, 0, 0, 100, 100);
+    // The frame sized so that the host pane, and so the Unicode pane, is kPaneWidth x kPaneHeight.
+    RECT pane;
+    GetWindowRect(view.windows.hostPane, &pane);
+    RECT frame;
+    GetWindowRect(view.windows.frame, &frame);
+    MoveWindow(view.windows.frame, 0, 0, frame.right - frame.left + kPaneWidth - (pane.right - pane.left),
+               frame.bottom - frame.top + kPaneHeight - (pane.bottom - pane.top), TRUE);
+    ShowWindow(view.windows.frame, SW_SHOWNORMAL);
+    plugin.ViewCreate(view.windows.frame);
+    hostsim::PumpMessages();
+    view.controller = static_cast<MailViewWinHook*>(FindWinHook(view.windows.frame));
+    return view;
+}
+
+void CloseView(const View& view)
+{
+    DestroyWindow(view.windows.frame);
+    hostsim::PumpMessages();
+}
+
+int RepeatsFor(int kb)
+{
+    return kb >= 10000 ? 2 : kb >= 1000 ? 3 : 7;
+}
+
+void PrintAgainst(const char* name, const bench::Summary& press, const char* baseName, const bench::Summary& base)
+{
+    std::printf("    %-30s %9.1f ms [%.1f .. %.1f]   %-36s %9.1f ms [%.1f .. %.1f]   ratio %.2f (best/best %.2f)\n", name,
+                Ms(press.median), Ms(press.best), Ms(press.worst), baseName, Ms(base.median), Ms(base.best),
+                Ms(base.worst), press.median / base.median, press.best / base.best);
+}
+
+double Median(const std::vector<double>& samples)
+{
+    return bench::Summarize(samples).median;
+}
+
+bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int kb)
+{
+    std::string path = folder + "\\toggle-" + std::to_string(kb) + "kb.eml";
+    std::string body;
+    if (!WriteMail(path, static_cast<size_t>(kb * kKb), &body)) {
+        std::printf("  can't write %s\n", path.c_str());
+        return false;
+    }
+    const std::wstring wide = Widen(body);
+    const int repeats = RepeatsFor(kb);
+
+    // First presses, each on a new view: the press creates the pane and fills it.
+    std::vector<double> first, load;
+    View view = {};
+    for (int i = 0; i < repeats; ++i) {
+        if (view.controller)
+            CloseView(view);
+        view = CreateView(plugin);
+        double start = bench::Now();
+        DWORD loaded = view.controller ? LoadMail(plugin, view.windows, path, body) : 0;
+        load.push_back(bench::Now() - start);
+        if (!loaded || !view.controller->isUtf8 || !g_toggleCommandId) {
+            std::printf("  the mail was not taken as UTF-8, or the toggle has no command\n");
+            return false;
+        }
+        first.push_back(Press(view, true));
+        if (!view.controller->unicodePane || PaneLength(view.controller->unicodePane) <= 0)
+            Wrong("the pane after a first press");
+    }
+    // The baseline streams what the press put into the pane: the mail's whole text, or
+    // as much of it as the pane is given.
+    const std::wstring shown = PaneText(view.controller->unicodePane);
+    if (shown.size() == static_cast<size_t>(ExpectedLength(wide)) && shown.compare(0, 20, wide, 0, 20) != 0)
+        Wrong("the pane's text");
+    // A second window holds the bare controls. Two rich-edit controls that hold a 10 MB
+    // text each come near the end of a 32-bit address space: a pane that is not pressed
+    // again goes at once.
+    const bool replaced = static_cast<LRESULT>(shown.size()) <= kLargestReplacedUnits;
+    if (!replaced)
+        CloseView(view);
+    View scratch = CreateView(plugin);
+    hostsim::SetViewPath(scratch.windows.frame, path.c_str());
+    std::vector<double> fresh, paragraph;
+    for (int i = 0; i < repeats; ++i) {
+        HWND control = CreateBareControl(scratch.windows.hostView);
+        fresh.push_back(StreamAlone(control, shown));
+        if (PaneLength(control) != ExpectedLength(shown))
+            Wrong("the bare control after EM_STREAMIN");
+        DestroyWindow(control);
+    }
+    std::vector<double> extract, convert;
+    for (int i = 0; i < repeats; ++i) {
+        double e, c;
+        TimeFileParts(scratch, &e, &c);
+        extract.push_back(e);
+        convert.push_back(c);
+    }
+    Parts firstParts;
+    std::vector<double> create, intoPane;
+    for (int i = 0; i < 2 * repeats; ++i) {
+        View fresh = CreateView(plugin);
+        if (fresh.controller && LoadMail(plugin, fresh.windows, path, body)) {
+            if (i % 2)
+                intoPane.push_back(TimeStreamIntoNewPane(fresh, shown));
+            else
+                TimeFirstPressParts(fresh, shown, &firstParts, &create);
+        }
+        CloseView(fresh);
+    }
+    std::printf("  %5d KB mail, %zu UTF-16 units; the pane is given %zu of them (loaded in %.0f ms)\n", kb,
+                wide.size(), shown.size(), Ms(Median(load)));
+    PrintAgainst("first press (new pane)", bench::Summarize(first), "EM_STREAMIN into a new control", bench::Summarize(fresh));
+    std::printf("      of which: ExtractMailBody %.1f ms, Utf8ToUtf16 %.1f ms", Ms(Median(extract)), Ms(Median(convert)));
+    std::fflush(stdout);
+    {
+        HWND control = CreateBareControl(scratch.windows.hostView);
+        paragraph.push_back(TimeParagraphOverAll(control, shown));
+        DestroyWindow(control);
+    }
+    std::printf(", the paragraph format over the whole text about %.1f ms\n", Ms(Median(paragraph)));
+    std::printf("      steps alone: CreateUnicodePane + LayoutPane %.1f ms, CopyTextFormats %.1f ms, StreamInText %.1f ms, "
+                "LayoutPane %.1f ms, ShowPanes %.1f ms\n",
+                Ms(Median(create)), Ms(Median(firstParts.formats)), Ms(Median(firstParts.streamIn)),
+                Ms(Median(firstParts.layout)), Ms(Median(firstParts.show)));
+    std::printf("      EM_STREAMIN alone into a new pane (the host's formats, URL detection, read-only, shown): %.1f ms\n",
+                Ms(Median(intoPane)));
+    std::fflush(stdout);
+
+    if (static_cast<LRESULT>(shown.size()) < ExpectedLength(wide)) {
+        HWND control = CreateBareControl(scratch.windows.hostView);
+        double whole = StreamAlone(control, wide);
+        DestroyWindow(control);
+        std::printf("      (for scale: EM_STREAMIN of the whole text into a new control %.1f ms)\n", Ms(whole));
+    }
+
+    if (replaced) {
+        // Later presses: the pane holds the mail's text already, hidden, and gets it again.
+        std::vector<double> later, off;
+        off.push_back(Press(view, false));
+        for (int i = 0; i < repeats; ++i) {
+            later.push_back(Press(view, true));
+            if (PaneLength(view.controller->unicodePane) != static_cast<LRESULT>(shown.size()))
+                Wrong("the pane after a later press");
+            off.push_back(Press(view, false));
+        }
+        std::vector<double> replace;
+        HWND control = CreateBareControl(scratch.windows.hostView);
+        StreamAlone(control, shown);
+        for (int i = 0; i < repeats; ++i)
+            replace.push_back(StreamAlone(control, shown));
+        DestroyWindow(control);
+        Parts parts;
+        for (int i = 0; i < repeats; ++i)
+            TimePaneParts(view, shown, &parts);
+        PrintAgainst("later press (replaces the text)", bench::Summarize(later), "EM_STREAMIN replacing the same text",
+                     bench::Summarize(replace));
+        std::printf("    %-30s %9.1f ms                     against EM_STREAMIN into a new control: ratio %.2f\n",
+                    "", Ms(Median(later)), Median(later) / Median(fresh));
+        std::printf("      of which: CopyTextFormats %.1f ms, StreamInText %.1f ms, LayoutPane %.1f ms, ShowPanes %.1f ms; "
+                    "turning off %.1f ms\n",
+                    Ms(Median(parts.formats)), Ms(Median(parts.streamIn)), Ms(Median(parts.layout)),
+                    Ms(Median(parts.show)), Ms(Median(off)));
+    } else {
+        std::printf("    later presses not measured: they replace the text, which Wine's rich edit does in a time\n"
+                    "    that grows with the square of its length\n");
+    }
+    std::fflush(stdout);
+    if (replaced)
+        CloseView(view);
+    CloseView(scratch);
+    DeleteFileA(path.c_str());
+    return true;
+}
+
+void BenchToggle(const hostsim::Plugin& plugin, const std::string& folder, const std::vector<int>& sizes)
+{
+    std::printf("\n3. Toggle latency: a press (TB_CHECKBUTTON, then the toolbar's WM_COMMAND to the view) until\n"
+                "   ToggleUnicodeView returns, on single-part UTF-8 mails (8bit); Unicode pane %d x %d.\n"
+                "   Against: EM_STREAMIN alone of the same UTF-16 text into a bare RICHEDIT50W of the pane's size.\n"
+                "   Times in ms, median [best .. worst]; KB = 1000 bytes.\n",
+                kPaneWidth, kPaneHeight);
+    for (int kb : sizes)
+        if (!BenchToggleOn(plugin, folder, kb))
+            return;
+}
+
+// ---- 4. Header classification -----------------------------------------------------------
+
+// A header as a mail client hands it over: trace fields first, Content-Type near the end,
+// lines joined with LF; about 2 KB.
+std::string TypicalHeader(const char* contentType)
+{
+    std::string header;
+    for (int hop = 0; header.size() < 1500; ++hop) {
+        char line[320];
+        std::snprintf(line, sizeof line,
+                      "Received: from relay%d.example.net (relay%d.example.net [192.0.2.%d])\n"
+                      "\tby mx%d.example.jp (Postfix) with ESMTPS id 4F%05dABC\n"
+                      "\tfor <reader@example.jp>; Mon, 3 Jun 2024 09:%02d:%02d +0900 (JST)\n",
+                      hop, hop, hop + 10, hop, hop * 7919, hop, hop * 7 % 60);
+        header += line;
+    }
+    header +=
+        "DKIM-Signature: v=1; a=rsa-sha256; c=relaxed/relaxed; d=example.net; s=s1;\n"
+        "\th=from:to:subject:date; bh=47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=;\n"
+        "\tb=dGhpcyBpcyBub3QgYSByZWFsIHNpZ25hdHVyZSwganVzdCBzb21lIGJ5dGVz\n"
+        "From: =?UTF-8?B?6YCB5L+h6ICF?= <sender@example.net>\n"
+        "To: reader@example.jp\n"
+        "Subject: =?UTF-8?B?5pel5pys6Kqe44Gu44Oh44O844Or?=\n"
+        "Date: Mon, 3 Jun 2024 09:00:00 +0900\n"
+        "Message-ID: <20240603090000.12345@example.net>\n"
+        "MIME-Version: 1.0\n";
+    header += contentType;
+    header += "Content-Transfer-Encoding: 8bit\nX-Mailer: Example Mailer 1.0\n";
+    return header;
+}
+
+void BenchHeaders()
+{
+    struct Case {
+        const char* name;
+        std::string header;
+        int expected;
+    } cases[] = {
+        {"text/plain; charset=utf-8", TypicalHeader("Content-Type: text/plain; charset=\"UTF-8\"\n"), Utf8},
+        {"multipart/alternative", TypicalHeader("Content-Type: multipart/alternative;\n\tboundary=\"=_b1_x\"\n"),
+         MultipartAlternative},
+        {"iso-2022-jp", TypicalHeader("Content-Type: text/plain; charset=ISO-2022-JP\n"), NotUtf8},
+        {"no Content-Type at all", TypicalHeader(""), NotUtf8},
+    };
+    const int calls = 20000;
+    const int samples = 9;
+    std::printf("\n4. ClassifyMailHeader on a typical header (trace fields first, Content-Type near the end), "
+                "median [best .. worst] of %d samples of %d calls\n",
+                samples, calls);
+    for (Case& c : cases) {
+        char* boundary = NULL;
+        std::vector<double> times;
+        bool right = ClassifyMailHeader(c.header.c_str(), &boundary) == c.expected;
+        for (int s = 0; s < samples; ++s) {
+            double start = bench::Now();
+            for (int i = 0; i < calls; ++i)
+                right = (ClassifyMailHeader(c.header.c_str(), &boundary) == c.expected) && right;
+            times.push_back((bench::Now() - start) / calls);
+        }
+        std::free(boundary);
+        if (!right)
+            Wrong("a header's class");
+        bench::Summary t = bench::Summarize(times);
+        std::printf("  %-28s %5zu bytes  %8.2f us  [%.2f .. %.2f]  %9.0f headers/s  %6.0f MB/s\n", c.name,
+                    c.header.size(), t.median * 1e6, t.best * 1e6, t.worst * 1e6, 1.0 / t.median,
+                    c.header.size() / t.median / 1e6);
+    }
+    std::fflush(stdout);
+}
+
+std::string TempFolder()
+{
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    char name[64];
+    std::snprintf(name, sizeof name, "velmora-view-bench-%lu", GetCurrentProcessId());
+    std::string folder = std::string(base) + name;
+    CreateDirectoryA(folder.c_str(), NULL);
+    return folder;
+}
+
+}  // namespace
+
+// Without arguments every size is measured; otherwise the sizes given, in KB.
+int main(int argc, char** argv)
+{
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        if (std::atoi(argv[i]) > 0)
+            sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty())
+        sizes.assign(kMailKb, kMailKb + sizeof kMailKb / sizeof kMailKb[0]);
+
+    bench::PrintMachine("mail_view_bench");
+    // The plug-in's resources are linked into this program.
+    g_hInstance = GetModuleHandleA(NULL);
+    hostsim::RegisterHostClasses();
+    hostsim::Plugin plugin;
+    ZeroMemory(&plugin, sizeof plugin);
+    plugin.StartUp = QPCStartUp;
+    plugin.ViewCreate = QPCViewCreate;
+    plugin.ViewLoadMail = QPCViewLoadMail;
+    plugin.StartUp(0);
+
+    BenchHeaders();
+    std::string folder = TempFolder();
+    BenchToggle(plugin, folder, sizes);
+    RemoveDirectoryA(folder.c_str());
+    if (g_wrongText) {
+        std::printf("\nmail_view_bench: a pane or a classification came out other than expected\n");
+        return 1;
+    }
+    return 0;
+}
