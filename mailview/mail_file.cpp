@@ -5,6 +5,8 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <cwchar>
 
 #include "plugin/host_api.h"
 
@@ -64,4 +66,108 @@ wchar_t* Utf8ToUtf16(const char* text)
     MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, count + 1);
     wide[count] = 0;
     return wide;
+}
+
+// "【UNICODE表示はここまでです。長いメールのため、先頭の部分だけを表示しています】"
+const wchar_t kPaneCutMarker[] =
+    L"\r\n\r\n\x3010UNICODE\x8868\x793A\x306F\x3053\x3053\x307E\x3067\x3067\x3059\x3002\x9577\x3044"
+    L"\x30E1\x30FC\x30EB\x306E\x305F\x3081\x3001\x5148\x982D\x306E\x90E8\x5206\x3060\x3051\x3092"
+    L"\x8868\x793A\x3057\x3066\x3044\x307E\x3059\x3011\r\n";
+
+namespace {
+
+bool IsLineEnd(wchar_t c)
+{
+    return c == L'\r' || c == L'\n';
+}
+
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t' || c == 0x3000;
+}
+
+}  // namespace
+
+wchar_t* BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits)
+{
+    if (body.empty() || maxUnits == 0)
+        return NULL;
+    const char* text = reinterpret_cast<const char*>(&body[0]);
+    const void* nul = std::memchr(text, 0, body.size());
+    size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : body.size();
+    if (length == 0)
+        return NULL;
+
+    // Every code unit comes from at most four bytes, so this prefix yields more than is
+    // shown; the rest of a huge body is never converted.
+    bool cut = false;
+    if (maxUnits < INT_MAX / 4 && length > maxUnits * 4) {
+        length = maxUnits * 4;
+        for (int back = 0; back < 3 && length > 0 &&
+                           (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
+             ++back)
+            --length;
+        cut = true;
+    }
+    if (length > INT_MAX)
+        return NULL;
+    int units = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), NULL, 0);
+    if (units <= 0)
+        return NULL;
+    wchar_t* wide = static_cast<wchar_t*>(malloc(static_cast<size_t>(units) * sizeof(wchar_t)));
+    if (!wide)
+        return NULL;
+    MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), wide, units);
+    size_t shown = static_cast<size_t>(units);
+    if (shown > maxUnits) {
+        shown = maxUnits;
+        // A character beyond the BMP stays whole.
+        if (shown > 1 && IS_HIGH_SURROGATE(wide[shown - 1]))
+            --shown;
+        cut = true;
+    }
+
+    // A break follows at least half a line's worth of units: room for all of them.
+    const size_t markerUnits = std::wcslen(kPaneCutMarker);
+    const size_t breaks = maxLineUnits >= 2 ? shown / (maxLineUnits / 2) + 1 : 0;
+    wchar_t* out = static_cast<wchar_t*>(malloc((shown + 2 * breaks + markerUnits + 1) * sizeof(wchar_t)));
+    if (!out) {
+        free(wide);
+        return NULL;
+    }
+    size_t used = 0;
+    size_t column = 0;
+    size_t afterBlank = 0;   // where a break after the line's last blank would go; 0: none
+    for (size_t i = 0; i < shown; ++i) {
+        wchar_t c = wide[i];
+        out[used++] = c;
+        if (IsLineEnd(c)) {
+            column = 0;
+            afterBlank = 0;
+            continue;
+        }
+        ++column;
+        if (IsBlank(c))
+            afterBlank = used;
+        if (maxLineUnits < 2 || column < maxLineUnits || i + 1 >= shown || IsLineEnd(wide[i + 1]) ||
+            IS_LOW_SURROGATE(wide[i + 1]))
+            continue;
+        // After the last blank when it lies in the line's last eighth; else right here.
+        size_t at = used;
+        if (afterBlank && used - afterBlank < maxLineUnits / 8)
+            at = afterBlank;
+        std::memmove(out + at + 2, out + at, (used - at) * sizeof(wchar_t));
+        out[at] = L'\r';
+        out[at + 1] = L'\n';
+        used += 2;
+        column = used - (at + 2);
+        afterBlank = 0;
+    }
+    free(wide);
+    if (cut) {
+        std::memcpy(out + used, kPaneCutMarker, markerUnits * sizeof(wchar_t));
+        used += markerUnits;
+    }
+    out[used] = 0;
+    return out;
 }

@@ -17,3 +17,19 @@ void DecodeBase64Body(MailBodyBuffer* buffer);
 // A malloc'ed UTF-16 copy of NUL-terminated UTF-8 text; null without memory. The caller
 // frees it with free().
 wchar_t* Utf8ToUtf16(const char* text);
+
+// Rich edit takes a long text slowly and a long line far more slowly (Wine's wraps a line
+// in time that grows with the square of its length), so a huge or hostile body would hold
+// the host's thread for minutes. The pane is given at most this much of a body, far more
+// than any mail a person writes, and only lines longer than any real line (URLs included)
+// are broken.
+const size_t kPaneTextUnits = 262144;   // UTF-16 code units
+const size_t kPaneLineUnits = 4096;
+// The text of a body for the pane: its UTF-8 text up to its first NUL in UTF-16, at most
+// maxUnits code units of it, a line break after every maxLineUnits code units of a line
+// (after a blank near the end when there is one; below 2: none), and, when text was left out, a
+// marker line saying so. Only a bounded prefix of a huge body is converted. Malloc'ed, or
+// null when the body holds no text or memory runs out; the caller frees it.
+wchar_t* BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits);
+// The line that ends a text that was cut.
+extern const wchar_t kPaneCutMarker[];

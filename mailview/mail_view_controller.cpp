@@ -57,8 +57,12 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
 
 void ToggleView(MailViewWinHook* controller)
 {
-    if (!controller->unicodePane)
+    if (!controller->unicodePane) {
         CreateUnicodePane(controller);
+        // A new pane is 0 x 0: text streamed into it would be wrapped a character per
+        // line first, which costs rich edit many times the stream-in itself.
+        LayoutPane(controller->hostPane, controller->unicodePane);
+    }
     ReadButtonState(controller);
     bool on = (controller->button.fsState & TBSTATE_CHECKED) != 0;
     if (on) {
@@ -68,7 +72,7 @@ void ToggleView(MailViewWinHook* controller)
             CopyTextFormats(controller->hostPane, controller->unicodePane, FALSE);
         wchar_t* text = NULL;
         if (body.size() > 1)
-            text = Utf8ToUtf16(reinterpret_cast<const char*>(body.data()));
+            text = BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits);
         // Without readable text the pane is emptied: it must never show an earlier mail.
         StreamInText(text ? text : L"", controller->unicodePane);
         std::free(text);

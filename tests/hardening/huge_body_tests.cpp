@@ -1,0 +1,173 @@
+// A body of 100 MB, read and decoded in full and converted, and what the pane is given of
+// it and of other long or broken texts: no crash, memory in proportion and all released.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+#include "hostsim/host_sim.h"
+#include "mailview/mail_file.h"
+#include "plugin/host_api.h"
+#include "tests/hardening/hardening_support.h"
+
+using namespace hardening;
+
+namespace {
+
+const size_t kHundredMegabytes = 100u << 20;
+const char kLine[] = "0123456789 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E the quick brown fox\r\n";
+
+double Seconds()
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+class HugeBody : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        InstallGuard();
+        ASSERT_EQ(1, BindHostApi());
+    }
+    void SetUp() override
+    {
+        view_ = hostsim::CreateViewWindow(NULL, 0, 0, 300, 200);
+        heap_ = CrtHeapBytes();
+    }
+    void TearDown() override
+    {
+        hostsim::SetViewPath(view_.frame, NULL);
+        DestroyWindow(view_.frame);
+        if (!path_.empty())
+            DeleteFileA(path_.c_str());
+        EXPECT_LE(CrtHeapBytes(), heap_ + 256) << "memory left behind";
+    }
+    void Extract(const std::string& path, const char* boundary, MailBodyBuffer* body)
+    {
+        path_ = path;
+        hostsim::SetViewPath(view_.frame, path.c_str());
+        double start = Seconds();
+        ExtractMailBody(view_.frame, boundary, body);
+        std::printf("%s: extracted %u bytes in %.2f s\n",
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+                    static_cast<unsigned>(body->size()), Seconds() - start);
+    }
+    hostsim::ViewWindow view_;
+    size_t heap_;
+    std::string path_;
+};
+
+}  // namespace
+
+TEST_F(HugeBody, EightBitBodyIsReadWholeAndConvertedWhole)
+{
+    CaseScope scope("8bit 100 MB", 120000);
+    std::string line(kLine);
+    std::string path = WriteRepeatedFile("huge8.eml", Utf8Header("8bit"), line, kHundredMegabytes);
+    size_t bodyBytes = kHundredMegabytes - Utf8Header("8bit").size();
+    bodyBytes -= bodyBytes % line.size();
+    if (bodyBytes + Utf8Header("8bit").size() < kHundredMegabytes)
+        bodyBytes += line.size();
+    {
+        MailBodyBuffer body;
+        Extract(path, NULL, &body);
+        // CR LF read as LF: one byte less a line; then the NUL.
+        size_t lines = bodyBytes / line.size();
+        ASSERT_EQ(bodyBytes - lines + 1, body.size());
+        EXPECT_EQ(0, body.back());
+        double start = Seconds();
+        wchar_t* wide = Utf8ToUtf16(reinterpret_cast<const char*>(&body[0]));
+        ASSERT_TRUE(wide != NULL);
+        EXPECT_EQ(lines * (line.size() - 1 - 6), std::wcslen(wide));   // three 3-byte characters a line
+        std::printf("converted in %.2f s\n", Seconds() - start);
+        std::free(wide);
+
+        wchar_t* shown = BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits);
+        ASSERT_TRUE(shown != NULL);
+        std::wstring text(shown);
+        std::free(shown);
+        EXPECT_EQ(std::wstring(kPaneCutMarker), text.substr(text.size() - std::wcslen(kPaneCutMarker)));
+        EXPECT_EQ(kPaneTextUnits, text.size() - std::wcslen(kPaneCutMarker));   // lines short: no breaks
+        EXPECT_EQ(Widen(std::string(kLine, sizeof kLine - 3)), text.substr(0, text.find(L'\n')));
+    }
+}
+
+TEST_F(HugeBody, Base64BodyIsDecodedWhole)
+{
+    CaseScope scope("base64 100 MB", 120000);
+    // Three lines "0123456789 日本語 the quick brown fox\r\n" as base64, in lines of 76.
+    std::string encoded = "MDEyMzQ1Njc4OSDml6XmnKzoqp4gdGhlIHF1aWNrIGJyb3duIGZveA0KMDEyMzQ1Njc4OSDml6Xm\r\n"
+                          "nKzoqp4gdGhlIHF1aWNrIGJyb3duIGZveA0KMDEyMzQ1Njc4OSDml6XmnKzoqp4gdGhlIHF1aWNr\r\n"
+                          "IGJyb3duIGZveA0K\r\n";
+    std::string path = WriteRepeatedFile("huge64.eml", Utf8Header("base64"), encoded, kHundredMegabytes);
+    size_t units = (kHundredMegabytes - Utf8Header("base64").size()) / encoded.size();
+    if (units * encoded.size() + Utf8Header("base64").size() < kHundredMegabytes)
+        ++units;
+    MailBodyBuffer body;
+    Extract(path, NULL, &body);
+    // Each unit decodes to three lines of 42 bytes, CR LF kept; the NUL follows.
+    ASSERT_EQ(units * 3 * 42 + 1, body.size());
+    EXPECT_EQ(std::string(kLine), std::string(reinterpret_cast<const char*>(&body[0]), 42));
+}
+
+TEST_F(HugeBody, QuotedPrintableBodyIsDecodedWhole)
+{
+    CaseScope scope("quoted-printable 100 MB", 120000);
+    std::string unit = "=E6=97=A5=E6=9C=AC=E8=AA=9E soft=\r\nbreak\r\n";
+    std::string path = WriteRepeatedFile("hugeqp.eml", Utf8Header("quoted-printable"), unit, kHundredMegabytes);
+    size_t units = (kHundredMegabytes - Utf8Header("quoted-printable").size()) / unit.size();
+    if (units * unit.size() + Utf8Header("quoted-printable").size() < kHundredMegabytes)
+        ++units;
+    MailBodyBuffer body;
+    Extract(path, NULL, &body);
+    // "日本語 softbreak\n": 9 + 10 + 1 bytes a unit.
+    ASSERT_EQ(units * 20 + 1, body.size());
+    EXPECT_EQ("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E softbreak\n",
+              std::string(reinterpret_cast<const char*>(&body[0]), 20));
+}
+
+TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
+{
+    CaseScope scope("pane text", 60000);
+    struct Row {
+        const char* what;
+        std::string utf8;
+        size_t maxUnits, maxLine;
+        std::wstring expected;   // the marker stands for kPaneCutMarker
+    } rows[] = {
+        {"short text as it is", "ab\r\ncd", 10, 4, L"ab\r\ncd"},
+        {"a long line broken after its last blank near the end", "aaaaaaaaaaaaaa bcd", 100, 16,
+         L"aaaaaaaaaaaaaa \r\nbcd"},
+        {"a long line without blanks broken at the limit", "abcdefgh", 100, 3, L"abc\r\ndef\r\ngh"},
+        {"a blank early in the line is not taken", "a bcdefghijklmnopq", 100, 16,
+         L"a bcdefghijklmno\r\npq"},
+        {"cut at the limit with the marker", "abcdefgh", 5, 0, L"abcde*"},
+        {"a character beyond the BMP is not split by the cut", "ab\xF0\x9F\x98\x80", 3, 0, L"ab*"},
+        {"a character beyond the BMP is not split by a break", "a\xF0\x9F\x98\x80z", 100, 2,
+         L"a\xD83D\xDE00\r\nz"},
+        {"a break never doubles a line end", "abcd\r\nefgh", 100, 4, L"abcd\r\nefgh"},
+        {"text ends at its first NUL", std::string("ab\0cd", 5), 100, 0, L"ab"},
+        {"bytes that are no UTF-8 count too", "\xFF\xFF\xFF\xFF\xFF\xFF", 4, 0, L"\xFFFD\xFFFD\xFFFD\xFFFD*"},
+    };
+    for (const Row& row : rows) {
+        MailBodyBuffer body(row.utf8.begin(), row.utf8.end());
+        body.push_back(0);
+        wchar_t* text = BodyToPaneText(body, row.maxUnits, row.maxLine);
+        ASSERT_TRUE(text != NULL) << row.what;
+        std::wstring expected = row.expected;
+        if (!expected.empty() && expected[expected.size() - 1] == L'*')
+            expected = expected.substr(0, expected.size() - 1) + kPaneCutMarker;
+        EXPECT_EQ(expected, std::wstring(text)) << row.what;
+        std::free(text);
+    }
+    MailBodyBuffer empty;
+    EXPECT_EQ(NULL, BodyToPaneText(empty, 10, 4));
+    MailBodyBuffer onlyNul(1, 0);
+    EXPECT_EQ(NULL, BodyToPaneText(onlyNul, 10, 4));
+}
