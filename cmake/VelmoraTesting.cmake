@@ -21,6 +21,8 @@ function(velmora_test name)
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
   if(WIN32)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wineprefix)
+    # One Wine program at a time: they share one X display, and with it the clipboard,
+    # the focus and the menus, and one Wine session.
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wineprefix RESOURCE_LOCK wine_desktop)
   endif()
 endfunction()
