@@ -11,6 +11,7 @@
 #include "bench/bench_support.h"
 #include "dialogfix/open_file_dialog.h"
 #include "mailview/mail_view_win_hook.h"
+#include "tests/support/test_support.h"
 #include "winhook/thread_hook.h"
 #include "winhook/win_hook.h"
 
@@ -32,13 +33,7 @@ HWND CreateTarget()
 {
     static bool registered = false;
     if (!registered) {
-        WNDCLASSEXA wc;
-        ZeroMemory(&wc, sizeof wc);
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = TargetProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = kTargetClass;
-        RegisterClassExA(&wc);
+        testsupport::RegisterWindowClass(kTargetClass, TargetProc);
         registered = true;
     }
     return CreateWindowExA(0, kTargetClass, "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, NULL,

@@ -24,6 +24,7 @@
 #include "mailview/unicode_pane.h"
 #include "plugin/entry_points.h"
 #include "plugin/plugin_state.h"
+#include "tests/support/test_support.h"
 #include "winhook/win_hook.h"
 
 namespace {
@@ -66,15 +67,6 @@ bool WriteMail(const std::string& path, size_t bytes, std::string* body)
     return true;
 }
 
-std::wstring Widen(const std::string& utf8)
-{
-    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), NULL, 0);
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    if (units > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
-    return wide;
-}
-
 // The characters that a rich-edit control holds for the text: each CR LF is one CR.
 LRESULT ExpectedLength(const std::wstring& text)
 {
@@ -85,29 +77,10 @@ LRESULT ExpectedLength(const std::wstring& text)
     return length;
 }
 
-LRESULT PaneLength(HWND pane)
-{
-    GETTEXTLENGTHEX length;
-    length.flags = GTL_DEFAULT | GTL_NUMCHARS;
-    length.codepage = 1200;
-    return SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
-}
-
-// What the pane holds, as the pane would take it back in (each paragraph ends with CR).
-std::wstring PaneText(HWND pane)
-{
-    LRESULT units = PaneLength(pane);
-    if (units <= 0)
-        return std::wstring();
-    std::vector<wchar_t> text(static_cast<size_t>(units) + 1, L'\0');
-    GETTEXTEX get;
-    ZeroMemory(&get, sizeof get);
-    get.cb = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    get.flags = GT_DEFAULT;
-    get.codepage = 1200;
-    SendMessageA(pane, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get), reinterpret_cast<LPARAM>(&text[0]));
-    return std::wstring(&text[0]);
-}
+// The pane's length and text in UTF-16; the text as the pane would take it back in (each
+// paragraph ends with CR).
+using hostsim::RichEditLength;
+using hostsim::RichEditText;
 
 double Ms(double seconds)
 {
@@ -263,7 +236,7 @@ void TimePaneParts(const View& view, const std::wstring& expected, Parts* parts)
     double t3 = bench::Now();
     ShowPanes(c->hostPane, c->unicodePane, true);
     double t4 = bench::Now();
-    if (PaneLength(c->unicodePane) != ExpectedLength(expected))
+    if (RichEditLength(c->unicodePane) != ExpectedLength(expected))
         Wrong("the pane after a later press's steps");
     ShowPanes(c->hostPane, c->unicodePane, false);
     hostsim::PumpMessages();
@@ -289,7 +262,7 @@ void TimeFirstPressParts(const View& view, const std::wstring& expected, Parts* 
     double t4 = bench::Now();
     ShowPanes(c->hostPane, c->unicodePane, true);
     double t5 = bench::Now();
-    if (PaneLength(c->unicodePane) != ExpectedLength(expected))
+    if (RichEditLength(c->unicodePane) != ExpectedLength(expected))
         Wrong("the pane after a first press's steps");
     ShowPanes(c->hostPane, c->unicodePane, false);
     create->push_back(t1 - t0);
@@ -360,7 +333,7 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
         std::printf("  can't write %s\n", path.c_str());
         return false;
     }
-    const std::wstring wide = Widen(body);
+    const std::wstring wide = testsupport::Utf8ToWide(body);
     const int repeats = RepeatsFor(kb);
 
     // First presses, each on a new view: the press creates the pane and fills it.
@@ -378,12 +351,12 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
             return false;
         }
         first.push_back(Press(view, true));
-        if (!view.controller->unicodePane || PaneLength(view.controller->unicodePane) <= 0)
+        if (!view.controller->unicodePane || RichEditLength(view.controller->unicodePane) <= 0)
             Wrong("the pane after a first press");
     }
     // The baseline streams what the press put into the pane: the mail's whole text, or
     // as much of it as the pane is given.
-    const std::wstring shown = PaneText(view.controller->unicodePane);
+    const std::wstring shown = RichEditText(view.controller->unicodePane);
     if (shown.size() == static_cast<size_t>(ExpectedLength(wide)) && shown.compare(0, 20, wide, 0, 20) != 0)
         Wrong("the pane's text");
     // A second window holds the bare controls. Two rich-edit controls that hold a 10 MB
@@ -398,7 +371,7 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
     for (int i = 0; i < repeats; ++i) {
         HWND control = CreateBareControl(scratch.windows.hostView);
         fresh.push_back(StreamAlone(control, shown));
-        if (PaneLength(control) != ExpectedLength(shown))
+        if (RichEditLength(control) != ExpectedLength(shown))
             Wrong("the bare control after EM_STREAMIN");
         DestroyWindow(control);
     }
@@ -453,7 +426,7 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
         off.push_back(Press(view, false));
         for (int i = 0; i < repeats; ++i) {
             later.push_back(Press(view, true));
-            if (PaneLength(view.controller->unicodePane) != static_cast<LRESULT>(shown.size()))
+            if (RichEditLength(view.controller->unicodePane) != static_cast<LRESULT>(shown.size()))
                 Wrong("the pane after a later press");
             off.push_back(Press(view, false));
         }
@@ -568,17 +541,6 @@ void BenchHeaders()
     std::fflush(stdout);
 }
 
-std::string TempFolder()
-{
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    char name[64];
-    std::snprintf(name, sizeof name, "velmora-view-bench-%lu", GetCurrentProcessId());
-    std::string folder = std::string(base) + name;
-    CreateDirectoryA(folder.c_str(), NULL);
-    return folder;
-}
-
 }  // namespace
 
 // Without arguments every size is measured; otherwise the sizes given, in KB.
@@ -603,7 +565,7 @@ int main(int argc, char** argv)
     plugin.StartUp(0);
 
     BenchHeaders();
-    std::string folder = TempFolder();
+    std::string folder = testsupport::MakeTempFolder("velmora-view-bench-");
     BenchToggle(plugin, folder, sizes);
     RemoveDirectoryA(folder.c_str());
     if (g_wrongText) {

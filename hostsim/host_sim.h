@@ -5,6 +5,7 @@
 // commands arrive. It knows the plug-in only through its exported entry points.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <utility>
@@ -104,6 +105,28 @@ void SetCommandHandler(CommandHandler handler);
 
 // Handles every message in the thread's queue, then returns.
 void PumpMessages();
+
+// ---- What a user does with the host's windows, and what the host reads back -------------
+
+int ButtonCount(HWND toolbar);
+// The toolbar button at an index (its idCommand, fsState, fsStyle, iBitmap).
+TBBUTTON ButtonAt(HWND toolbar, int index);
+// The last button of the toolbar with the check style: the host's own buttons are plain, so
+// it is the plug-in's toggle. idCommand 0 when there is none.
+TBBUTTON ToggleButton(HWND toolbar);
+// Presses a toolbar button with the mouse, as a user does: onto its centre, down and up.
+// The messages that this posts wait in the queue for the caller to pump.
+void ClickButton(HWND toolbar, int commandId);
+// What a paste into an edit control does: the text set with WM_SETTEXT, then the thread's
+// queue pumped. Returns what the control holds afterwards (its first 1023 bytes).
+std::string EnterText(HWND edit, const char* text);
+// The first child of the host view that is not the host's pane: the plug-in's Unicode pane
+// once it has made one; null before.
+HWND UnicodePane(const ViewWindow& view);
+// A rich-edit control's length and text in UTF-16, whatever the control's window procedure;
+// the text ends its lines with CR, as the control holds them.
+LRESULT RichEditLength(HWND richEdit);
+std::wstring RichEditText(HWND richEdit);
 
 // ---- Mails ----------------------------------------------------------------------------
 

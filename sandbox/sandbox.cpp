@@ -6,7 +6,6 @@
 //   sandbox.exe [--samples <folder>] [--script <output folder>]
 #include <windows.h>
 #include <commctrl.h>
-#include <richedit.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +15,9 @@
 
 #include "hostsim/host_sim.h"
 #include "sandbox/screenshot.h"
+#include "tests/support/test_support.h"
+
+using testsupport::ProgramDir;
 
 namespace {
 
@@ -31,14 +33,6 @@ hostsim::ViewWindow g_view;
 std::string g_samples;
 std::vector<std::string> g_mails;
 WNDPROC g_folderProc;
-
-std::string ProgramDir()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string dir(path, length);
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
-}
 
 void ListMails()
 {
@@ -147,54 +141,7 @@ bool WriteText(const std::string& name, const std::string& bytes)
 
 TBBUTTON Toggle()
 {
-    TBBUTTON found;
-    ZeroMemory(&found, sizeof found);
-    int count = static_cast<int>(SendMessageA(g_view.toolbar, TB_BUTTONCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        TBBUTTON button;
-        ZeroMemory(&button, sizeof button);
-        SendMessageA(g_view.toolbar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button));
-        if (button.fsStyle & TBSTYLE_CHECK)
-            found = button;
-    }
-    return found;
-}
-
-void ClickToolbar(int command)
-{
-    int index = static_cast<int>(SendMessageA(g_view.toolbar, TB_COMMANDTOINDEX, command, 0));
-    RECT rect;
-    ZeroMemory(&rect, sizeof rect);
-    SendMessageA(g_view.toolbar, TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&rect));
-    LPARAM point = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-    SendMessageA(g_view.toolbar, WM_MOUSEMOVE, 0, point);
-    SendMessageA(g_view.toolbar, WM_LBUTTONDOWN, MK_LBUTTON, point);
-    SendMessageA(g_view.toolbar, WM_LBUTTONUP, 0, point);
-}
-
-HWND UnicodePane()
-{
-    for (HWND child = GetWindow(g_view.hostView, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if (child != g_view.hostPane)
-            return child;
-    return NULL;
-}
-
-// Asked in UTF-16 explicitly: WM_GETTEXT would come back through the ANSI code page.
-std::wstring RichEditText(HWND window)
-{
-    GETTEXTLENGTHEX length;
-    length.flags = GTL_DEFAULT | GTL_NUMCHARS;
-    length.codepage = 1200;
-    LRESULT units = SendMessageA(window, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
-    std::vector<wchar_t> text(static_cast<size_t>(units > 0 ? units : 0) + 1, L'\0');
-    GETTEXTEX get;
-    ZeroMemory(&get, sizeof get);
-    get.cb = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    get.flags = GT_DEFAULT;
-    get.codepage = 1200;
-    SendMessageA(window, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get), reinterpret_cast<LPARAM>(&text[0]));
-    return std::wstring(&text[0]);
+    return hostsim::ToggleButton(g_view.toolbar);
 }
 
 std::wstring ClipboardText()
@@ -239,13 +186,13 @@ int RunScript()
     Check(Toggle().idCommand != 0 && !(Toggle().fsState & TBSTATE_HIDDEN), "toggle_offered_for_utf8");
     Check(SaveWindowPng(g_view.frame, (g_out + "view-before-toggle.png").c_str()), "screenshot_before");
 
-    ClickToolbar(Toggle().idCommand);
+    hostsim::ClickButton(g_view.toolbar, Toggle().idCommand);
     Settle();
-    HWND pane = UnicodePane();
+    HWND pane = hostsim::UnicodePane(g_view);
     Check(pane && IsWindowVisible(pane) && !IsWindowVisible(g_view.hostPane), "unicode_pane_shown");
     Check(SaveWindowPng(g_view.frame, (g_out + "view-after-toggle.png").c_str()), "screenshot_after");
     if (pane) {
-        WriteText("pane.txt", ToUtf8(RichEditText(pane)));
+        WriteText("pane.txt", ToUtf8(hostsim::RichEditText(pane)));
         RECT host, over;
         GetWindowRect(g_view.hostPane, &host);
         GetWindowRect(pane, &over);

@@ -40,18 +40,7 @@ TEST_F(ButtonAlignTest, SystemVersionIsTheOneSetForThisProgram)
 // label whose top is 10 pixels below the inner dialog's: centred, the button's top is 5.
 TEST_F(ButtonAlignTest, WatchedWindowsButtonIsCentredFromVersion10On)
 {
-    struct Case {
-        const char* what;
-        HWND parent;
-        bool child;
-        HWND host;
-    };
-    const Case cases[] = {
-        {"owned by a folder window", folder_.frame, false, folder_.frame},
-        {"child of a folder window", folder_.frame, true, folder_.frame},
-        {"grandchild of a view window", view_.hostView, true, view_.frame},
-    };
-    for (const Case& c : cases) {
+    for (const WatchedPlace& c : WatchedPlaces()) {
         hostsim::OpenFileWindow dialog = hostsim::CreateOpenFileWindow(c.parent, c.child);
         ASSERT_TRUE(dialog.button != NULL) << c.what;
         EXPECT_TRUE(RectIs(RectWithin(dialog.button, dialog.innerDialog), 120, 2, 250, 25)) << c.what;

@@ -1,22 +1,17 @@
 #include "tests/dialogfix/dialog_fixture.h"
 
-#include <cstdio>
-
 #include "dialogfix/button_align.h"
 #include "dialogfix/open_file_dialog.h"
 #include "plugin/entry_points.h"
 #include "plugin/plugin_state.h"
+#include "tests/support/trace_log.h"
 #include "tests/winhook/exit_on_crash.h"
-#include "trace/debug_trace.h"
 #include "winhook/thread_hook.h"
 #include "winhook/win_hook.h"
 
 namespace dialogtest {
 
 namespace {
-
-std::string g_logPath;
-size_t g_logRead;
 
 // Start-up as the host performs it, then the trace channel moved to a log file that the
 // tests can read back.
@@ -33,19 +28,9 @@ public:
         EXPECT_EQ(g_restoreCommandId, registered[0].commandId);
         EXPECT_EQ(&AlignSaveAndOpen, registered[1].callback);
         EXPECT_EQ(g_alignCommandId, registered[1].commandId);
-        char dir[MAX_PATH + 1] = {0};
-        GetTempPathA(MAX_PATH, dir);
-        char name[MAX_PATH + 64];
-        std::snprintf(name, sizeof name, "%svelmora_dialogfix_%lu.log", dir,
-                      static_cast<unsigned long>(GetCurrentProcessId()));
-        g_logPath = name;
-        DebugTraceConfigure(kTraceLogFile, g_logPath.c_str());
+        testsupport::StartTraceLog("velmora_dialogfix_");
     }
-    void TearDown() override
-    {
-        DebugTraceConfigure(kTraceOff);
-        DeleteFileA(g_logPath.c_str());
-    }
+    void TearDown() override { testsupport::StopTraceLog(); }
 };
 
 const ::testing::Environment* const g_environment =
@@ -91,25 +76,6 @@ std::pair<DWORD, DWORD> Selection(HWND edit)
     return std::make_pair(start, end);
 }
 
-std::string NewTraceText()
-{
-    std::string text;
-    HANDLE file = CreateFileA(g_logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    std::string all;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0)
-        all.append(buffer, got);
-    CloseHandle(file);
-    if (all.size() > g_logRead)
-        text = all.substr(g_logRead);
-    g_logRead = all.size();
-    return text;
-}
-
 RECT RectWithin(HWND window, HWND reference)
 {
     RECT outer = {0, 0, 0, 0}, inner = {0, 0, 0, 0};
@@ -145,6 +111,16 @@ void DialogFixTest::SetUp()
     Pump();
     ResetRepairState();
     NewTraceText();
+}
+
+std::vector<WatchedPlace> DialogFixTest::WatchedPlaces() const
+{
+    const WatchedPlace places[] = {
+        {"owned by a folder window", folder_.frame, false, folder_.frame},
+        {"child of a folder window", folder_.frame, true, folder_.frame},
+        {"grandchild of a view window", view_.hostView, true, view_.frame},
+    };
+    return std::vector<WatchedPlace>(places, places + sizeof places / sizeof places[0]);
 }
 
 void DialogFixTest::TearDown()

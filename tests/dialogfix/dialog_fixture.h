@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hostsim/host_sim.h"
+#include "tests/support/trace_log.h"
 
 namespace dialogtest {
 
@@ -40,17 +41,28 @@ std::string WindowText(HWND window);
 // The selection of an edit control, as EM_GETSEL reports it.
 std::pair<DWORD, DWORD> Selection(HWND edit);
 // The text that the trace channel wrote since the last call.
-std::string NewTraceText();
+using testsupport::NewTraceText;
 // A window's rectangle relative to the window rectangle of `reference`.
 RECT RectWithin(HWND window, HWND reference);
 
 // Clears the process-wide state of the repairs, as a newly loaded library has it.
 void ResetRepairState();
 
+// A place for an open-file window of an announced window: under `parent`, as its child or
+// owned by it, and the announced window that the place belongs to.
+struct WatchedPlace {
+    const char* what;
+    HWND parent;
+    bool child;
+    HWND host;
+};
+
 class DialogFixTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // Owned by the folder window, a child of it, a grandchild of the view window.
+    std::vector<WatchedPlace> WatchedPlaces() const;
 
     hostsim::FolderWindow folder_;     // announced with QPCFolderCreate
     hostsim::ViewWindow view_;         // announced with QPCViewCreate

@@ -9,6 +9,7 @@
 #include "dialogfix/open_file_dialog.h"
 #include "plugin/plugin_state.h"
 #include "tests/dialogfix/dialog_fixture.h"
+#include "tests/support/test_support.h"
 #include "winhook/thread_hook.h"
 #include "winhook/win_hook.h"
 
@@ -36,18 +37,7 @@ typedef DialogFixTest OpenFileDialogTest;
 
 TEST_F(OpenFileDialogTest, OpenFileWindowsOfAnnouncedWindowsAreWatched)
 {
-    struct Case {
-        const char* what;
-        HWND parent;
-        bool child;
-        HWND host;
-    };
-    const Case cases[] = {
-        {"owned by a folder window", folder_.frame, false, folder_.frame},
-        {"child of a folder window", folder_.frame, true, folder_.frame},
-        {"grandchild of a view window", view_.hostView, true, view_.frame},
-    };
-    for (const Case& c : cases) {
+    for (const WatchedPlace& c : WatchedPlaces()) {
         std::strcpy(g_savedEditText, "left from an earlier window");
         hostsim::OpenFileWindow dialog = hostsim::CreateOpenFileWindow(c.parent, c.child);
         ASSERT_TRUE(dialog.window != NULL) << c.what;
@@ -211,13 +201,7 @@ TEST_F(OpenFileDialogTest, OnlyEditControlsThatAreChildrenOfTheWatchedWindowCoun
     hostsim::OpenFileWindow dialog = hostsim::CreateOpenFileWindow(folder_.frame, false);
     Pump();
     HINSTANCE instance = GetModuleHandleA(NULL);
-    WNDCLASSEXA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = instance;
-    wc.lpszClassName = "Edits";
-    RegisterClassExA(&wc);
+    testsupport::RegisterWindowClass("Edits", DefWindowProcA);
     HWND editGrandchild = CreateWindowExA(0, "Edit", "", WS_CHILD, 0, 0, 50, 20, dialog.innerDialog,
                                           NULL, instance, NULL);
     HWND almostEdit = CreateWindowExA(0, "Edits", "", WS_CHILD, 0, 0, 50, 20, dialog.window, NULL,

@@ -29,14 +29,6 @@ std::string Utf8Mail(const std::string& body, const char* encoding = "8bit")
     return Utf8Header(encoding) + body;
 }
 
-double Seconds()
-{
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // A view of the host that lives for one case.
 struct View {
     hostsim::ViewWindow parts;
@@ -67,7 +59,7 @@ std::wstring FirstLine(const std::wstring& text)
 std::wstring Marker()
 {
     // The pane's line that ends a cut text, without its line breaks.
-    return Widen("\xE3\x80\x90UNICODE\xE8\xA1\xA8\xE7\xA4\xBA");
+    return Utf8ToWide("\xE3\x80\x90UNICODE\xE8\xA1\xA8\xE7\xA4\xBA");
 }
 
 size_t LongestLine(const std::wstring& text)
@@ -354,7 +346,7 @@ void MailFileVanishesBetweenLoadAndToggle()
     LoadFile(view.parts, gone);
     ASSERT_TRUE(DeleteFileA(gone.c_str()));
     HWND pane = PressAndExpectPane(view);
-    EXPECT_EQ(0, PaneLength(pane));   // empty, not the earlier mail
+    EXPECT_EQ(0, RichEditLength(pane));   // empty, not the earlier mail
 }
 
 void MailFilesWithNoText()
@@ -378,7 +370,7 @@ void MailFilesWithNoText()
             << row.what;
         EXPECT_TRUE(ToggleOffered(view.parts.toolbar)) << row.what;
         HWND pane = PressAndExpectPane(view);
-        EXPECT_EQ(0, PaneLength(pane)) << row.what;
+        EXPECT_EQ(0, RichEditLength(pane)) << row.what;
     }
 }
 
@@ -481,7 +473,7 @@ void LongLinesAndLongTexts()
         EXPECT_LE(LongestLine(text), kPaneLineUnits);
         size_t marker = text.find(Marker());
         EXPECT_EQ(row.cut, marker != std::wstring::npos);
-        std::wstring body = Widen(row.body);
+        std::wstring body = Utf8ToWide(row.body);
         std::wstring shown = WithoutLineBreaks(row.cut ? text.substr(0, marker) : text);
         if (row.cut) {
             EXPECT_EQ(kPaneTextUnits, shown.size());
@@ -510,7 +502,7 @@ void HundredMegabyteBody()
         std::printf("100 MB body: load %.2f s, toggle %.2f s, %u code units shown\n", loaded - start,
                     shown - loaded, static_cast<unsigned>(text.size()));
         EXPECT_LT(shown - start, 60.0);
-        EXPECT_EQ(Widen(line.substr(0, line.size() - 2)), FirstLine(text));
+        EXPECT_EQ(Utf8ToWide(line.substr(0, line.size() - 2)), FirstLine(text));
         EXPECT_NE(std::wstring::npos, text.find(Marker()));
         EXPECT_LT(text.size(), kPaneTextUnits + 100);
         PressToggle(view.parts);

@@ -1,8 +1,6 @@
 #include "tests/hardening/hardening_support.h"
 
-#include <malloc.h>
 #include <psapi.h>
-#include <richedit.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,16 +13,6 @@
 namespace hardening {
 
 namespace {
-
-#ifndef HARDENING_LINKED
-std::string ProgramDir()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string dir(path, length);
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
-}
-#endif
 
 // ---- Guard ------------------------------------------------------------------------------
 
@@ -90,6 +78,13 @@ LRESULT CALLBACK ForeignHookProc(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(g_foreignHook, code, wParam, lParam);
 }
 
+// The identifier the host gave the callback registered at `index`, or 0.
+UINT RegisteredCommand(size_t index)
+{
+    const std::vector<hostsim::Registration>& all = hostsim::Registrations();
+    return all.size() > index ? all[index].commandId : 0;
+}
+
 BOOL CALLBACK CountChild(HWND, LPARAM count)
 {
     ++*reinterpret_cast<int*>(count);
@@ -129,7 +124,7 @@ const hostsim::Plugin& Plugin()
     plugin.ViewLoadMail = QPCViewLoadMail;
     plugin.CleanUp = QPCCleanUp;
 #else
-    if (!hostsim::LoadPlugin((ProgramDir() + "Velmora.dll").c_str(), &plugin)) {
+    if (!hostsim::LoadPlugin((testsupport::ProgramDir() + "Velmora.dll").c_str(), &plugin)) {
         ADD_FAILURE() << "Velmora.dll could not be loaded with its ten entry points";
         return plugin;
     }
@@ -167,26 +162,18 @@ CaseScope::~CaseScope()
 
 std::string TempDir()
 {
-    static std::string dir;
-    if (dir.empty()) {
-        char base[MAX_PATH];
-        GetTempPathA(MAX_PATH, base);
-        char name[64];
-        std::snprintf(name, sizeof name, "velmora-hardening-%lu\\", GetCurrentProcessId());
-        dir = std::string(base) + name;
-        CreateDirectoryA(dir.c_str(), NULL);
-    }
+    static const std::string dir = testsupport::MakeTempFolder("velmora-hardening-") + "\\";
     return dir;
 }
 
 std::string WriteMailFile(const std::string& name, const std::string& bytes)
 {
     std::string path = TempDir() + name;
-    FILE* file = std::fopen(path.c_str(), "wb");
-    EXPECT_TRUE(file != NULL) << path;
-    if (file) {
-        EXPECT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), file));
-        std::fclose(file);
+    size_t written = 0;
+    bool opened = testsupport::WriteBytesToFile(path, bytes, &written);
+    EXPECT_TRUE(opened) << path;
+    if (opened) {
+        EXPECT_EQ(bytes.size(), written);
     }
     return path;
 }
@@ -261,26 +248,6 @@ DWORD LoadHeader(const hostsim::ViewWindow& view, const std::string& header, con
     return result;
 }
 
-int ButtonCount(HWND toolbar)
-{
-    return static_cast<int>(SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0));
-}
-
-TBBUTTON ToggleButton(HWND toolbar)
-{
-    TBBUTTON found;
-    ZeroMemory(&found, sizeof found);
-    int count = ButtonCount(toolbar);
-    for (int i = 0; i < count; ++i) {
-        TBBUTTON button;
-        ZeroMemory(&button, sizeof button);
-        SendMessageA(toolbar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button));
-        if (button.fsStyle & TBSTYLE_CHECK)
-            found = button;
-    }
-    return found;
-}
-
 bool ToggleOffered(HWND toolbar)
 {
     TBBUTTON button = ToggleButton(toolbar);
@@ -294,105 +261,39 @@ bool ToggleChecked(HWND toolbar)
 
 void PressToggle(const hostsim::ViewWindow& view)
 {
-    int command = ToggleButton(view.toolbar).idCommand;
-    int index = static_cast<int>(SendMessageA(view.toolbar, TB_COMMANDTOINDEX, command, 0));
-    RECT rect;
-    ZeroMemory(&rect, sizeof rect);
-    SendMessageA(view.toolbar, TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&rect));
-    LPARAM point = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-    SendMessageA(view.toolbar, WM_MOUSEMOVE, 0, point);
-    SendMessageA(view.toolbar, WM_LBUTTONDOWN, MK_LBUTTON, point);
-    SendMessageA(view.toolbar, WM_LBUTTONUP, 0, point);
+    hostsim::ClickButton(view.toolbar, ToggleButton(view.toolbar).idCommand);
     hostsim::PumpMessages();
-}
-
-HWND UnicodePane(const hostsim::ViewWindow& view)
-{
-    for (HWND child = GetWindow(view.hostView, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if (child != view.hostPane)
-            return child;
-    return NULL;
-}
-
-bool Visible(HWND window)
-{
-    return window && (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
-LONG PaneLength(HWND pane)
-{
-    GETTEXTLENGTHEX length;
-    length.flags = GTL_DEFAULT | GTL_NUMCHARS;
-    length.codepage = 1200;
-    return static_cast<LONG>(
-        SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0));
 }
 
 std::wstring PaneText(HWND pane)
 {
-    // Asked in UTF-16 explicitly: the pane is subclassed through the ANSI functions.
-    LONG units = PaneLength(pane);
-    if (units < 0)
-        return std::wstring();
-    std::vector<wchar_t> text(static_cast<size_t>(units) + 1, L'\0');
-    GETTEXTEX get;
-    ZeroMemory(&get, sizeof get);
-    get.cb = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    get.flags = GT_DEFAULT;
-    get.codepage = 1200;
-    SendMessageA(pane, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get), reinterpret_cast<LPARAM>(&text[0]));
-    std::wstring out;
-    for (const wchar_t* p = &text[0]; *p; ++p) {
-        if (*p == L'\r') {
-            out += L'\n';
-            if (p[1] == L'\n')
-                ++p;
-        } else {
-            out += *p;
-        }
-    }
-    return out;
+    return testsupport::LfLineEnds(hostsim::RichEditText(pane));
 }
 
-std::wstring Widen(const std::string& utf8)
+double Seconds()
 {
-    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), NULL, 0);
-    std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-    if (units > 0)
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
-    return wide;
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 UINT RestoreCommand()
 {
-    const std::vector<hostsim::Registration>& all = hostsim::Registrations();
-    return all.size() > 0 ? all[0].commandId : 0;
+    return RegisteredCommand(0);
 }
 
 UINT AlignCommand()
 {
-    const std::vector<hostsim::Registration>& all = hostsim::Registrations();
-    return all.size() > 1 ? all[1].commandId : 0;
+    return RegisteredCommand(1);
 }
 
 UINT ToggleCommand()
 {
-    const std::vector<hostsim::Registration>& all = hostsim::Registrations();
-    return all.size() > 2 ? all[2].commandId : 0;
+    return RegisteredCommand(2);
 }
 
 // ---- Resources -------------------------------------------------------------------------------
-
-size_t CrtHeapBytes()
-{
-    size_t used = 0;
-    _HEAPINFO info;
-    info._pentry = NULL;
-    while (_heapwalk(&info) == _HEAPOK)
-        if (info._useflag == _USEDENTRY)
-            used += info._size;
-    return used;
-}
 
 int ThreadWindowCount()
 {

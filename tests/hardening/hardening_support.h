@@ -9,6 +9,7 @@
 #include <string>
 
 #include "hostsim/host_sim.h"
+#include "tests/support/test_support.h"
 
 namespace hardening {
 
@@ -52,19 +53,21 @@ DWORD LoadFile(const hostsim::ViewWindow& view, const std::string& path);
 DWORD LoadHeader(const hostsim::ViewWindow& view, const std::string& header, const char* path);
 
 // The plug-in's toggle on the view's toolbar: idCommand 0 when there is none.
-TBBUTTON ToggleButton(HWND toolbar);
+using hostsim::ToggleButton;
 bool ToggleOffered(HWND toolbar);   // on the toolbar and not hidden
 bool ToggleChecked(HWND toolbar);
-int ButtonCount(HWND toolbar);
+using hostsim::ButtonCount;
 // Presses the toggle with the mouse and pumps the queue.
 void PressToggle(const hostsim::ViewWindow& view);
 // The child of the host view that is not the host's pane: the Unicode pane, or null.
-HWND UnicodePane(const hostsim::ViewWindow& view);
-bool Visible(HWND window);
-// The pane's text in UTF-16, CR line ends turned into LF.
+using hostsim::UnicodePane;
+using testsupport::Visible;
+// The pane's text in UTF-16, CR line ends turned into LF; its length in UTF-16 units.
 std::wstring PaneText(HWND pane);
-LONG PaneLength(HWND pane);
-std::wstring Widen(const std::string& utf8);
+using hostsim::RichEditLength;
+using testsupport::Utf8ToWide;
+// Seconds on the performance counter, from an arbitrary origin.
+double Seconds();
 
 // The identifiers the host gave the plug-in's callbacks: start-up registers the restore
 // and the alignment callbacks in that order, the first toggle button the toggle's.
@@ -84,7 +87,7 @@ struct Resources {
     int threadWindows;         // windows of this thread, children included
 };
 Resources Measure();
-size_t CrtHeapBytes();
+using testsupport::CrtHeapBytes;
 int ThreadWindowCount();
 std::string Describe(const Resources& resources);
 

@@ -20,14 +20,6 @@ namespace {
 const size_t kHundredMegabytes = 100u << 20;
 const char kLine[] = "0123456789 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E the quick brown fox\r\n";
 
-double Seconds()
-{
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 class HugeBody : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -94,7 +86,7 @@ TEST_F(HugeBody, EightBitBodyIsReadWholeAndConvertedWhole)
         std::free(shown);
         EXPECT_EQ(std::wstring(kPaneCutMarker), text.substr(text.size() - std::wcslen(kPaneCutMarker)));
         EXPECT_EQ(kPaneTextUnits, text.size() - std::wcslen(kPaneCutMarker));   // lines short: no breaks
-        EXPECT_EQ(Widen(std::string(kLine, sizeof kLine - 3)), text.substr(0, text.find(L'\n')));
+        EXPECT_EQ(Utf8ToWide(std::string(kLine, sizeof kLine - 3)), text.substr(0, text.find(L'\n')));
     }
 }
 

@@ -48,7 +48,7 @@ struct Kind {
 
 std::vector<Kind> MakeKinds()
 {
-    const std::wstring first = Widen("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\xA1\xE3\x83\xBC\xE3\x83\xAB\n");
+    const std::wstring first = Utf8ToWide("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\xA1\xE3\x83\xBC\xE3\x83\xAB\n");
     std::vector<Kind> kinds;
     kinds.push_back({"utf-8 8bit", WriteMailFile("8bit.eml", Utf8Header("8bit") + kBodyUtf8), "", true, first});
     kinds.push_back({"utf-8 quoted-printable",
@@ -198,7 +198,7 @@ struct Soak {
             if (!ToggleChecked(slot->view.toolbar) || !Visible(pane) || Visible(slot->view.hostPane))
                 Mismatch(std::string(kind.name) + ": panes after pressing");
             else if (PaneText(pane).compare(0, kind.shown.size(), kind.shown) != 0 ||
-                     (kind.shown.empty() && PaneLength(pane) != 0))
+                     (kind.shown.empty() && RichEditLength(pane) != 0))
                 Mismatch(std::string(kind.name) + ": pane text");
             if (Next(2) == 0) {
                 PressToggle(slot->view);
@@ -224,29 +224,15 @@ struct Soak {
     void RepairOne(HWND host)
     {
         hostsim::OpenFileWindow dialog = hostsim::CreateOpenFileWindow(host, true);
-        SetWindowTextA(dialog.edit, "C:\\mail\tbox.txt");
-        hostsim::PumpMessages();
-        char text[64];
-        GetWindowTextA(dialog.edit, text, sizeof text);
-        if (std::string(text) != (hooked ? "C:\\mailbox.txt" : "C:\\mail\tbox.txt"))
+        if (hostsim::EnterText(dialog.edit, "C:\\mail\tbox.txt") !=
+            (hooked ? "C:\\mailbox.txt" : "C:\\mail\tbox.txt"))
             Mismatch(std::string("open-file repair, hooked ") + (hooked ? "yes" : "no"));
-        SetWindowTextA(dialog.edit, "");
-        hostsim::PumpMessages();
-        GetWindowTextA(dialog.edit, text, sizeof text);
-        if (std::string(text) != (hooked ? "C:\\mailbox.txt" : ""))
+        if (hostsim::EnterText(dialog.edit, "") != (hooked ? "C:\\mailbox.txt" : ""))
             Mismatch(std::string("open-file repair of an emptied field, hooked ") + (hooked ? "yes" : "no"));
         DestroyWindow(dialog.window);
         repairs += hooked ? 1 : 0;
     }
 };
-
-double Seconds()
-{
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 }  // namespace
 

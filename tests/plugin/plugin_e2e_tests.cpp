@@ -140,10 +140,7 @@ protected:
 TEST(PluginModule, NamesItselfWithTheSamePointerBeforeAndAfterStartUp)
 {
     hostsim::Plugin plugin;
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string dll(path);
-    dll = dll.substr(0, dll.find_last_of('\\') + 1) + "Velmora.dll";
+    std::string dll = testsupport::ProgramDir() + "Velmora.dll";
     ASSERT_TRUE(hostsim::LoadPlugin(dll.c_str(), &plugin));
     const char* before = plugin.GetPlugName();
     EXPECT_STREQ("Velmora Version 0.10", before);
@@ -432,12 +429,9 @@ LRESULT CALLBACK ObserveNcDestroy(int code, WPARAM wParam, LPARAM lParam)
 bool RepairRuns(HWND host)
 {
     hostsim::OpenFileWindow dialog = hostsim::CreateOpenFileWindow(host, false);
-    SetWindowTextA(dialog.edit, "C:\\mail\tbox.txt");
-    hostsim::PumpMessages();
-    char text[64];
-    GetWindowTextA(dialog.edit, text, sizeof text);
+    std::string text = hostsim::EnterText(dialog.edit, "C:\\mail\tbox.txt");
     DestroyWindow(dialog.window);
-    return std::string(text) == "C:\\mailbox.txt";
+    return text == "C:\\mailbox.txt";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "hostsim/host_sim.h"
+#include "tests/support/test_support.h"
 
 namespace e2e {
 
@@ -22,26 +23,23 @@ std::string WriteMailFile(const std::string& name, const std::string& bytes);
 // A view window of the host, announced to the plug-in with QPCViewCreate.
 hostsim::ViewWindow CreateAnnouncedView(int x = 0, int y = 0, int width = 640, int height = 480);
 
-int ButtonCount(HWND toolbar);
-// The toolbar button at an index (its idCommand, fsState, fsStyle, iBitmap).
-TBBUTTON ButtonAt(HWND toolbar, int index);
+using hostsim::ButtonAt;
+using hostsim::ButtonCount;
 // The plug-in's toggle: the last button with the check style; idCommand 0 when none.
-TBBUTTON ToggleButton(HWND toolbar);
+using hostsim::ToggleButton;
 int CountSeparators(HWND toolbar);
 // Presses a toolbar button with the mouse, as a user would; pumps the queue afterwards.
 void ClickButton(HWND toolbar, int commandId);
 
 // The Unicode pane of a view: the child of the host view that is not the host's pane.
-HWND UnicodePane(const hostsim::ViewWindow& view);
+using hostsim::UnicodePane;
 std::wstring WindowTextW(HWND window);
-// The text of a rich-edit control, in UTF-16 whatever the control's window procedure.
-std::wstring PaneText(HWND pane);
-// Text with the rich-edit control's CR line ends turned into LF.
+// The text of a rich-edit control in UTF-16, its CR line ends turned into LF.
 std::wstring PaneTextLf(HWND pane);
-bool Visible(HWND window);
+using testsupport::Visible;
 // A window's rectangle in the client coordinates of another window.
 RECT RectIn(HWND window, HWND parent);
 
-std::wstring Utf8ToWide(const std::string& text);
+using testsupport::Utf8ToWide;
 
 }  // namespace e2e

@@ -7,15 +7,11 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "tests/support/test_support.h"
 
-std::string ProgramDir()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string dir(path, length);
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
-}
+using testsupport::ProgramDir;
+
+namespace {
 
 std::string WindowsPath(std::string unixPath)
 {
@@ -58,12 +54,8 @@ class SandboxScript : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        char name[64];
-        std::snprintf(name, sizeof name, "velmora-sandbox-%lu", GetCurrentProcessId());
         // No backslash before a closing quote: the command line would read it as a quote.
-        std::string folder = std::string(temp) + name;
+        std::string folder = testsupport::TempPath("velmora-sandbox-");
         out_ = folder + "\\";
         std::string command = "\"" + ProgramDir() + "sandbox.exe\" --samples \"" +
                               WindowsPath(VELMORA_SAMPLES_DIR) + "\" --script \"" + folder + "\"";

@@ -13,6 +13,7 @@
 #include "trace/debug_trace.h"
 
 using tracetest::CaughtBox;
+using tracetest::ExpectBox;
 using tracetest::ReadFileBytes;
 using tracetest::TakeCaughtBoxes;
 
@@ -31,14 +32,6 @@ void StartLog(const char* name)
 bool FileExists(const char* path)
 {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-void ExpectBox(const CaughtBox& box, const std::string& text)
-{
-    EXPECT_EQ("DEBUG", box.caption);
-    EXPECT_EQ(text, box.text);
-    EXPECT_EQ(1, box.buttons);
-    EXPECT_FALSE(box.owned);
 }
 
 // The child run of EachProcessRunEmptiesTheFile.

@@ -14,6 +14,7 @@
 #include "trace/debug_trace.h"
 
 using tracetest::CaughtBox;
+using tracetest::ExpectBox;
 using tracetest::TakeCaughtBoxes;
 
 namespace {
@@ -70,14 +71,6 @@ DCB PrepareUnlikeTheChannel(const char* name)
     dcb = ReadState(port);
     CloseHandle(port);
     return dcb;
-}
-
-void ExpectBox(const CaughtBox& box, const std::string& text)
-{
-    EXPECT_EQ("DEBUG", box.caption);
-    EXPECT_EQ(text, box.text);
-    EXPECT_EQ(1, box.buttons);
-    EXPECT_FALSE(box.owned);
 }
 
 class TraceSerial : public testing::Test {

@@ -1,5 +1,7 @@
 #include "tests/trace/trace_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <stdio.h>
 #include <string.h>
 
@@ -185,6 +187,14 @@ std::vector<CaughtBox> TakeCaughtBoxes()
     std::vector<CaughtBox> boxes;
     boxes.swap(g_caughtBoxes);
     return boxes;
+}
+
+void ExpectBox(const CaughtBox& box, const std::string& text)
+{
+    EXPECT_EQ("DEBUG", box.caption);
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(1, box.buttons);
+    EXPECT_FALSE(box.owned);
 }
 
 void* ReplaceImport(const char* dll, const char* function, void* replacement)

@@ -20,6 +20,8 @@ struct CaughtBox {
 void InstallBoxCatcher();
 void RemoveBoxCatcher();
 std::vector<CaughtBox> TakeCaughtBoxes();
+// Expects the channel's "DEBUG" box with that text: one button, no owner.
+void ExpectBox(const CaughtBox& box, const std::string& text);
 
 // Points the program's import of dll!function at replacement; returns the function that
 // was imported (for forwarding), or null when the program does not import it.

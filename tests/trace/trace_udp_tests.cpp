@@ -14,6 +14,7 @@
 #include "trace/debug_trace.h"
 
 using tracetest::CaughtBox;
+using tracetest::ExpectBox;
 using tracetest::TakeCaughtBoxes;
 
 namespace {
@@ -36,18 +37,21 @@ void RecordLookups()
             "wsock32.dll", "gethostbyname", reinterpret_cast<void*>(RecordingGethostbyname)));
 }
 
+// 127.0.0.1, port 0: bound, any free port; as a destination, no port at all.
+sockaddr_in LoopbackPortZero()
+{
+    sockaddr_in address;
+    memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = inet_addr("127.0.0.1");
+    address.sin_port = 0;
+    return address;
+}
+
 // A host name that fails at once: a DNS label may hold at most 63 characters.
 std::string UnresolvableName()
 {
     return std::string(70, 'q');
-}
-
-void ExpectBox(const CaughtBox& box, const std::string& text)
-{
-    EXPECT_EQ("DEBUG", box.caption);
-    EXPECT_EQ(text, box.text);
-    EXPECT_EQ(1, box.buttons);
-    EXPECT_FALSE(box.owned);
 }
 
 // 1 when nothing in this process holds Windows Sockets started.
@@ -70,11 +74,7 @@ protected:
         started_ = true;
         receiver_ = socket(AF_INET, SOCK_DGRAM, 0);
         ASSERT_NE(INVALID_SOCKET, receiver_);
-        sockaddr_in address;
-        memset(&address, 0, sizeof(address));
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        address.sin_port = 0;
+        sockaddr_in address = LoopbackPortZero();
         ASSERT_EQ(0, bind(receiver_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)));
         int length = sizeof(address);
         ASSERT_EQ(0, getsockname(receiver_, reinterpret_cast<sockaddr*>(&address), &length));
@@ -175,11 +175,7 @@ TEST_F(TraceUdp, FailedSendShowsTheErrorAndKeepsTheOutput)
     // What a datagram to port 0 reports here.
     SOCKET oracle = socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_NE(INVALID_SOCKET, oracle);
-    sockaddr_in nowhere;
-    memset(&nowhere, 0, sizeof(nowhere));
-    nowhere.sin_family = AF_INET;
-    nowhere.sin_addr.s_addr = inet_addr("127.0.0.1");
-    nowhere.sin_port = 0;
+    sockaddr_in nowhere = LoopbackPortZero();
     ASSERT_EQ(SOCKET_ERROR,
               sendto(oracle, "x", 1, 0, reinterpret_cast<const sockaddr*>(&nowhere), sizeof(nowhere)));
     std::string expected = "Werror=" + std::to_string(WSAGetLastError());

@@ -3,7 +3,6 @@
 // the destruction of any announced window takes down.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <malloc.h>
 #include <psapi.h>
 
 #include <algorithm>
@@ -14,7 +13,9 @@
 #include "hostsim/host_sim.h"
 #include "mailview/mail_view_win_hook.h"
 #include "plugin/entry_points.h"
+#include "tests/support/test_support.h"
 #include "tests/winhook/exit_on_crash.h"
+#include "tests/winhook/foreign_hook.h"
 #include "winhook/thread_hook.h"
 #include "winhook/win_hook.h"
 
@@ -70,15 +71,8 @@ LRESULT CALLBACK HostLikeProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 HWND CreateTestWindow(HWND parent)
 {
     static bool registered = false;
-    if (!registered) {
-        WNDCLASSEXA wc;
-        ZeroMemory(&wc, sizeof wc);
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = HostLikeProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = kClassName;
-        registered = RegisterClassExA(&wc) != 0;
-    }
+    if (!registered)
+        registered = testsupport::RegisterWindowClass(kClassName, HostLikeProc);
     return CreateWindowExA(0, kClassName, "", parent ? WS_CHILD : WS_OVERLAPPED, 0, 0, 40, 40,
                            parent, NULL, GetModuleHandleA(NULL), NULL);
 }
@@ -89,16 +83,7 @@ MailViewWinHook* RecordOf(HWND window)
 }
 
 // Bytes in use in the C runtime's heap, which holds every record and hook entry.
-size_t HeapInUse()
-{
-    _HEAPINFO info;
-    info._pentry = NULL;
-    size_t used = 0;
-    while (_heapwalk(&info) == _HEAPOK)
-        if (info._useflag == _USEDENTRY)
-            used += info._size;
-    return used;
-}
+using testsupport::CrtHeapBytes;
 
 // The process's private bytes (its commit charge; Wine reports it as the pagefile usage).
 SIZE_T PrivateBytes()
@@ -114,19 +99,7 @@ SIZE_T PrivateBytes()
 }
 
 // A foreign WH_CALLWNDPROC hook of the thread, installed before the plug-in's.
-HHOOK g_foreignHook;
-HWND g_foreignWatched;
-std::vector<UINT> g_foreignSeen;
-
-LRESULT CALLBACK ForeignHook(int code, WPARAM wParam, LPARAM lParam)
-{
-    if (code == HC_ACTION && lParam) {
-        const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
-        if (sent->hwnd == g_foreignWatched && sent->message >= WM_APP)
-            g_foreignSeen.push_back(sent->message);
-    }
-    return CallNextHookEx(g_foreignHook, code, wParam, lParam);
-}
+using namespace foreignhook;
 
 class RecordTest : public ::testing::Test {
 protected:
@@ -141,9 +114,7 @@ protected:
     }
     void TearDown() override
     {
-        if (g_foreignHook)
-            UnhookWindowsHookEx(g_foreignHook);
-        g_foreignHook = NULL;
+        RemoveForeignHook();
         DestroyWindow(parent_);
         EXPECT_TRUE(g_winHookRegistry.empty());
         EXPECT_TRUE(g_threadHookRegistry.empty());
@@ -248,10 +219,10 @@ TEST_F(RecordTest, WindowThatCannotBeTakenOverKeepsNoRecord)
     EXPECT_TRUE(FindThreadHookEntry(GetCurrentThreadId()) != NULL);
 
     // Once the thread is hooked, a further failed announcement leaves nothing behind.
-    size_t before = HeapInUse();
+    size_t before = CrtHeapBytes();
     QPCViewCreate(gone);
     QPCFolderCreate(NULL);
-    EXPECT_EQ(before, HeapInUse());
+    EXPECT_EQ(before, CrtHeapBytes());
     EXPECT_TRUE(g_winHookRegistry.empty());
     ASSERT_EQ(1u, g_threadHookRegistry.size());
     // No window of the thread will be destroyed through the plug-in: take the hook down
@@ -267,9 +238,9 @@ TEST_F(RecordTest, WindowAnnouncedTwiceKeepsItsFirstRecord)
     QPCViewCreate(window);
     MailViewWinHook* first = RecordOf(window);
     ASSERT_TRUE(first != NULL);
-    size_t before = HeapInUse();
+    size_t before = CrtHeapBytes();
     QPCFolderCreate(window);
-    EXPECT_EQ(before, HeapInUse());   // the second record and hook entry were freed
+    EXPECT_EQ(before, CrtHeapBytes());   // the second record and hook entry were freed
     EXPECT_EQ(first, RecordOf(window));
     EXPECT_EQ(1, first->isView);
     EXPECT_EQ(1u, g_winHookRegistry.size());
@@ -291,12 +262,11 @@ TEST_F(RecordTest, WindowAnnouncedTwiceKeepsItsFirstRecord)
 TEST_F(RecordTest, DestroyOfAnyAnnouncedWindowTakesTheThreadsHookDown)
 {
     DWORD thread = GetCurrentThreadId();
-    g_foreignHook = SetWindowsHookExA(WH_CALLWNDPROC, ForeignHook, NULL, thread);
-    ASSERT_TRUE(g_foreignHook != NULL);
+    ASSERT_TRUE(InstallForeignHook(WM_APP) != NULL);
     HWND folder = NewChild(), view = NewChild(), later = NewChild();
     g_foreignSeen.reserve(16);
     g_recording = false;
-    size_t before = HeapInUse();
+    size_t before = CrtHeapBytes();
     QPCFolderCreate(folder);
     QPCViewCreate(view);
     ASSERT_EQ(1u, g_threadHookRegistry.size());
@@ -321,7 +291,7 @@ TEST_F(RecordTest, DestroyOfAnyAnnouncedWindowTakesTheThreadsHookDown)
     EXPECT_TRUE(g_threadHookRegistry.empty());
     EXPECT_TRUE(DestroyWindow(later));
     EXPECT_TRUE(g_winHookRegistry.empty());
-    EXPECT_EQ(before, HeapInUse());
+    EXPECT_EQ(before, CrtHeapBytes());
 }
 
 // ---- Release ----------------------------------------------------------------------------
@@ -443,7 +413,7 @@ TEST_F(RecordTest, ThousandsOfAnnouncedWindowsLeaveNothingBehind)
     g_recording = false;
     for (int i = 0; i < kWarmUp + kWindows; ++i) {
         if (i == kWarmUp) {
-            heapBefore = HeapInUse();
+            heapBefore = CrtHeapBytes();
             privateBefore = PrivateBytes();
         }
         HWND window = CreateTestWindow(parent_);
@@ -464,7 +434,7 @@ TEST_F(RecordTest, ThousandsOfAnnouncedWindowsLeaveNothingBehind)
     EXPECT_EQ(1u, largest);
 
     // A record alone takes more than 64 bytes: 4000 of them would show in both measures.
-    size_t heapAfter = HeapInUse();
+    size_t heapAfter = CrtHeapBytes();
     SIZE_T privateAfter = PrivateBytes();
     EXPECT_LE(heapAfter, heapBefore + 1024) << "C runtime heap grew from " << heapBefore;
     ASSERT_NE(0u, privateBefore);

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
+#include "tests/support/trace_log.h"
 #include "tests/winhook/exit_on_crash.h"
-#include "trace/debug_trace.h"
+#include "tests/winhook/foreign_hook.h"
 #include "winhook/thread_hook.h"
 
 namespace {
@@ -33,42 +35,15 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 HWND CreateProbeWindow()
 {
     static bool registered = false;
-    if (!registered) {
-        WNDCLASSEXA wc;
-        ZeroMemory(&wc, sizeof wc);
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = ProbeProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = kProbeClass;
-        registered = RegisterClassExA(&wc) != 0;
-    }
+    if (!registered)
+        registered = testsupport::RegisterWindowClass(kProbeClass, ProbeProc);
     return CreateWindowExA(0, kProbeClass, "probe", WS_POPUP, 0, 0, 10, 10, NULL, NULL,
                            GetModuleHandleA(NULL), NULL);
 }
 
 // ---- The trace log ----------------------------------------------------------------------
 
-std::string g_logPath;
-size_t g_logRead;
-
-std::string NewTraceText()
-{
-    std::string text;
-    HANDLE file = CreateFileA(g_logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    std::string all;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0)
-        all.append(buffer, got);
-    CloseHandle(file);
-    if (all.size() > g_logRead)
-        text = all.substr(g_logRead);
-    g_logRead = all.size();
-    return text;
-}
+using testsupport::NewTraceText;
 
 std::string TimerLine(HWND window, WPARAM id)
 {
@@ -80,41 +55,16 @@ std::string TimerLine(HWND window, WPARAM id)
 
 class TraceLogEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
-        char dir[MAX_PATH + 1] = {0};
-        GetTempPathA(MAX_PATH, dir);
-        char name[MAX_PATH + 64];
-        std::snprintf(name, sizeof name, "%svelmora_thread_hook_%lu.log", dir,
-                      static_cast<unsigned long>(GetCurrentProcessId()));
-        g_logPath = name;
-        DebugTraceConfigure(kTraceLogFile, g_logPath.c_str());
-    }
-    void TearDown() override
-    {
-        DebugTraceConfigure(kTraceOff);
-        DeleteFileA(g_logPath.c_str());
-    }
+    void SetUp() override { testsupport::StartTraceLog("velmora_thread_hook_"); }
+    void TearDown() override { testsupport::StopTraceLog(); }
 };
 
 const ::testing::Environment* const g_traceLog =
     ::testing::AddGlobalTestEnvironment(new TraceLogEnvironment);
 
-// ---- The foreign hook -------------------------------------------------------------------
+// ---- The foreign hook: every message sent to the watched window ---------------------------
 
-HHOOK g_foreignHook;
-HWND g_foreignWatched;
-std::vector<UINT> g_foreignSeen;
-
-LRESULT CALLBACK ForeignHook(int code, WPARAM wParam, LPARAM lParam)
-{
-    if (code == HC_ACTION && lParam) {
-        const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
-        if (sent->hwnd == g_foreignWatched)
-            g_foreignSeen.push_back(sent->message);
-    }
-    return CallNextHookEx(g_foreignHook, code, wParam, lParam);
-}
+using namespace foreignhook;
 
 // ---- Threads with message queues --------------------------------------------------------
 
@@ -200,17 +150,14 @@ protected:
     }
     void TearDown() override
     {
-        if (g_foreignHook)
-            UnhookWindowsHookEx(g_foreignHook);
-        g_foreignHook = NULL;
+        RemoveForeignHook();
         DestroyWindow(probe_);
         EXPECT_TRUE(g_threadHookRegistry.empty());
         g_threadHookRegistry.clear();
     }
     void InstallForeignHook()
     {
-        g_foreignHook = SetWindowsHookExA(WH_CALLWNDPROC, ForeignHook, NULL, GetCurrentThreadId());
-        ASSERT_TRUE(g_foreignHook != NULL);
+        ASSERT_TRUE(foreignhook::InstallForeignHook(0) != NULL);
     }
     HWND probe_;
 };

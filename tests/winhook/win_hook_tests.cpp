@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/test_support.h"
 #include "tests/winhook/exit_on_crash.h"
 #include "winhook/win_hook.h"
 
@@ -78,15 +79,8 @@ public:
 HWND CreateTestWindow(HWND parent = NULL)
 {
     static bool registered = false;
-    if (!registered) {
-        WNDCLASSEXA wc;
-        ZeroMemory(&wc, sizeof wc);
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = RecordingProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = kClassName;
-        registered = RegisterClassExA(&wc) != 0;
-    }
+    if (!registered)
+        registered = testsupport::RegisterWindowClass(kClassName, RecordingProc);
     DWORD style = parent ? WS_CHILD : WS_OVERLAPPED;
     return CreateWindowExA(0, kClassName, "test", style, 0, 0, 50, 50, parent, NULL,
                            GetModuleHandleA(NULL), NULL);
