@@ -4,7 +4,7 @@
 
 #include "dialogfix/open_file_dialog.h"
 
-std::vector<ThreadHookEntry*> g_threadHookRegistry;
+std::vector<ThreadHookEntry*>& g_threadHookRegistry = *new std::vector<ThreadHookEntry*>;
 
 namespace {
 

@@ -17,7 +17,9 @@ struct ThreadHookEntry {
 };
 
 // Ascending by threadId as an unsigned number; non-owning.
-extern std::vector<ThreadHookEntry*> g_threadHookRegistry;
+// Never destroyed: a host that exits with windows still open sends them their last
+// messages after the library's static objects are gone.
+extern std::vector<ThreadHookEntry*>& g_threadHookRegistry;
 
 HHOOK FindThreadHook(DWORD threadId);
 ThreadHookEntry* FindThreadHookEntry(DWORD threadId);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-std::vector<CLSWinHook*> g_winHookRegistry;
+std::vector<CLSWinHook*>& g_winHookRegistry = *new std::vector<CLSWinHook*>;
 
 namespace {
 

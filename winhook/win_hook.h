@@ -30,7 +30,9 @@ public:
 };
 
 // Ascending by hwnd as an unsigned number; non-owning.
-extern std::vector<CLSWinHook*> g_winHookRegistry;
+// Never destroyed: a host that exits with windows still open sends them their last
+// messages after the library's static objects are gone.
+extern std::vector<CLSWinHook*>& g_winHookRegistry;
 
 CLSWinHook* FindWinHook(HWND window);
 LRESULT CALLBACK SubclassWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
