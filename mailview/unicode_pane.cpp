@@ -59,6 +59,17 @@ const wchar_t* ChooseRichEditClass()
     return g_richEditVersion == 3 ? L"RichEdit20W" : MSFTEDIT_CLASS;
 }
 
+// EM_STREAMIN or EM_STREAMOUT with a cookie and its callback; dwError is not looked at.
+LRESULT SendStream(HWND pane, UINT message, WPARAM format, void* cookie, EDITSTREAMCALLBACK callback)
+{
+    EDITSTREAM stream;
+    std::memset(&stream, 0, sizeof stream);
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(cookie);
+    stream.dwError = 0;
+    stream.pfnCallback = callback;
+    return SendMessageA(pane, message, format, reinterpret_cast<LPARAM>(&stream));
+}
+
 WNDPROC StoredPreviousProc(HWND pane)
 {
     return reinterpret_cast<WNDPROC>(GetPropA(pane, kPreviousProcProperty));
@@ -185,14 +196,8 @@ LRESULT StreamInText(const wchar_t* text, HWND pane)
     cookie.position = text;
     cookie.remaining = static_cast<DWORD>(std::wcslen(text));
     cookie.halfSent = 0;
-    EDITSTREAM stream;
-    std::memset(&stream, 0, sizeof stream);
-    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&cookie);
-    stream.dwError = 0;
-    stream.pfnCallback = StreamInCallback;
     // Without SFF_SELECTION the whole content is replaced.
-    LRESULT result =
-        SendMessageA(pane, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&stream));
+    LRESULT result = SendStream(pane, EM_STREAMIN, SF_TEXT | SF_UNICODE, &cookie, StreamInCallback);
     if (keepParagraph) {
         paragraph.dwMask = kParaMaskSet;
         CHARRANGE all = {0, -1};
@@ -324,12 +329,7 @@ void CopyToClipboard(HWND pane, const wchar_t* prefix)
     cookie.atLineStart = 1;
     cookie.prefix = prefix;
     cookie.failed = 0;
-    EDITSTREAM stream;
-    std::memset(&stream, 0, sizeof stream);
-    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&cookie);
-    stream.dwError = 0;
-    stream.pfnCallback = StreamOutCallback;
-    SendMessageA(pane, EM_STREAMOUT, format, reinterpret_cast<LPARAM>(&stream));
+    SendStream(pane, EM_STREAMOUT, format, &cookie, StreamOutCallback);
     if (cookie.failed || cookie.text.empty())
         return;
     try {

@@ -1,6 +1,7 @@
 // Byte helpers shared by the mail-text sources: ASCII case folding as in the C locale,
 // without the locale and without sign trouble for bytes above 0x7F.
 #pragma once
+#include <cstddef>
 
 inline int ToUpperAscii(int c)
 {
@@ -20,3 +21,6 @@ inline bool MatchesNoCase(unsigned char text, unsigned char pattern)
         return ToUpperAscii(text) == ToUpperAscii(pattern);
     return text == pattern;
 }
+
+// A malloc'ed, NUL-terminated copy of `length` bytes; null when length is 0 or memory runs out.
+char* CopyOfBytes(const char* begin, size_t length);

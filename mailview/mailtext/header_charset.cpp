@@ -23,15 +23,7 @@ char* CopyBoundary(const char* value)
     // Read as signed bytes, so 0x80 to 0xFF trim away with the blanks and controls.
     while (end > begin && static_cast<signed char>(end[-1]) <= 32)
         --end;
-    const size_t length = static_cast<size_t>(end - begin);
-    if (length == 0)
-        return NULL;
-    char* copy = static_cast<char*>(malloc(length + 1));
-    if (!copy)
-        return NULL;
-    memcpy(copy, begin, length);
-    copy[length] = '\0';
-    return copy;
+    return CopyOfBytes(begin, static_cast<size_t>(end - begin));
 }
 
 }  // namespace

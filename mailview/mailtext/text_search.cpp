@@ -53,12 +53,17 @@ char* CopyFieldValue(const char* text)
         }
         ++length;
     }
+    return CopyOfBytes(text, length);
+}
+
+char* CopyOfBytes(const char* begin, size_t length)
+{
     if (length == 0)
         return NULL;
     char* copy = static_cast<char*>(malloc(length + 1));
     if (!copy)
         return NULL;
-    memcpy(copy, text, length);
+    memcpy(copy, begin, length);
     copy[length] = '\0';
     return copy;
 }
