@@ -184,35 +184,28 @@ LRESULT StreamInText(const wchar_t* text, HWND pane)
 {
     if (!text)
         text = L"";
-    // Replacing the whole content may reset the paragraph format to the control's default.
-    // So the old text goes first, the pane's own paragraph format (the host's, indented) is
-    // set on what is left, and the new text goes in there and takes it: cheaper than
-    // formatting the whole new text once more afterwards.
+    // Replacing the whole content may reset the paragraph format to the control's default:
+    // the pane's own (the host's, indented) is put back on the new text afterwards.
     PARAFORMAT2 paragraph;
     std::memset(&paragraph, 0, sizeof paragraph);
     paragraph.cbSize = sizeof paragraph;
     paragraph.dwMask = kParaMaskSet;
     bool keepParagraph =
         SendMessageA(pane, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph)) != 0;
-    CHARRANGE all = {0, -1};
-    CHARRANGE start = {0, 0};
-    WPARAM format = SF_TEXT | SF_UNICODE;
-    if (keepParagraph) {
-        SETTEXTEX empty;
-        empty.flags = ST_DEFAULT;
-        empty.codepage = 1200;
-        SendMessageA(pane, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&empty), reinterpret_cast<LPARAM>(L""));
-        paragraph.dwMask = kParaMaskSet;
-        SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
-        SendMessageA(pane, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
-        format |= SFF_SELECTION;
-    }
     StreamInCookie cookie;
     cookie.position = text;
     cookie.remaining = static_cast<DWORD>(std::wcslen(text));
     cookie.halfSent = 0;
-    LRESULT result = SendStream(pane, EM_STREAMIN, format, &cookie, StreamInCallback);
-    SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
+    // Without SFF_SELECTION the whole content is replaced.
+    LRESULT result = SendStream(pane, EM_STREAMIN, SF_TEXT | SF_UNICODE, &cookie, StreamInCallback);
+    if (keepParagraph) {
+        paragraph.dwMask = kParaMaskSet;
+        CHARRANGE all = {0, -1};
+        CHARRANGE start = {0, 0};
+        SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
+        SendMessageA(pane, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
+        SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
+    }
     return result;
 }
 
