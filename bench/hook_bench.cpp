@@ -141,9 +141,9 @@ void BenchSubclass()
         std::printf("  the windows could not be subclassed\n");
         return;
     }
-    g_barePrevious = reinterpret_cast<WNDPROC>(GetWindowLongA(bareWindow, GWL_WNDPROC));
-    SetWindowLongA(bareWindow, GWL_WNDPROC, reinterpret_cast<LONG>(BareSubclassProc));
-    SetWindowLongA(directWindow, GWL_WNDPROC, reinterpret_cast<LONG>(DirectSubclassProc));
+    g_barePrevious = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(bareWindow, GWLP_WNDPROC));
+    SetWindowLongPtrA(bareWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BareSubclassProc));
+    SetWindowLongPtrA(directWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DirectSubclassProc));
     std::printf("  (registry: %u windows)\n", static_cast<unsigned>(g_winHookRegistry.size()));
 
     struct Case {

@@ -23,6 +23,7 @@ function(velmora_test name)
   if(WIN32)
     # One Wine program at a time: they share one X display, and with it the clipboard,
     # the focus and the menus, and one Wine session.
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wineprefix RESOURCE_LOCK wine_desktop)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wineprefix RESOURCE_LOCK wine_desktop
+                         ENVIRONMENT VELMORA_WINEARCH=${VELMORA_WINEARCH} LABELS wine)
   endif()
 endfunction()

@@ -11,7 +11,11 @@
 HostCommandId g_toggleCommandId;
 TBADDBITMAP g_toolbarBitmap;
 
+#ifdef _WIN64
+static_assert(sizeof(TBBUTTON) == 32, "the toolbar's button record on 64-bit Windows");
+#else
 static_assert(sizeof(TBBUTTON) == 20, "the toolbar's button record on 32-bit Windows");
+#endif
 
 namespace {
 

@@ -77,7 +77,7 @@ WNDPROC StoredPreviousProc(HWND pane)
 
 void ShowContextMenu(HWND pane, LPARAM lParam)
 {
-    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongA(pane, GWL_HINSTANCE));
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(pane, GWLP_HINSTANCE));
     HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_PANE_MENU));
     if (!menu)
         return;
@@ -129,13 +129,13 @@ void CreateUnicodePane(MailViewWinHook* controller)
     if (!pane)
         return;
     SetUpPaneFromHost(pane, controller->hostPane);
-    WNDPROC previous = reinterpret_cast<WNDPROC>(GetWindowLongA(pane, GWL_WNDPROC));
+    WNDPROC previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(pane, GWLP_WNDPROC));
     controller->paneWndProc = previous;
     if (!previous)
         return;
     SetPropA(pane, kPreviousProcProperty, reinterpret_cast<HANDLE>(previous));
     // Installed through the ANSI function: previous is always called through CallWindowProcA.
-    SetWindowLongA(pane, GWL_WNDPROC, reinterpret_cast<LONG>(UnicodePaneWndProc));
+    SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(UnicodePaneWndProc));
 }
 
 int SetUpPaneFromHost(HWND pane, HWND hostPane)
@@ -381,8 +381,8 @@ void DetachUnicodePane(HWND pane)
     if (!previous)
         return;
     // A procedure installed over ours would lose its own if we put the control's back.
-    if (GetWindowLongA(pane, GWL_WNDPROC) != reinterpret_cast<LONG>(UnicodePaneWndProc))
+    if (GetWindowLongPtrA(pane, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(UnicodePaneWndProc))
         return;
-    SetWindowLongA(pane, GWL_WNDPROC, reinterpret_cast<LONG>(previous));
+    SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
     RemovePropA(pane, kPreviousProcProperty);
 }

@@ -106,7 +106,7 @@ void DetachFromHost()
         MailViewWinHook* controller = static_cast<MailViewWinHook*>(objects[i]);
         if (controller->unicodePane)
             DetachUnicodePane(controller->unicodePane);
-        SetWindowLongA(controller->hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(controller->prevWndProc));
+        SetWindowLongPtrA(controller->hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(controller->prevWndProc));
         controller->prevWndProc = 0;
         ReleaseMailViewWinHook(controller);
     }

@@ -278,7 +278,7 @@ int main(int argc, char** argv)
     SetWindowTextA(g_folder.frame, folderTitle.c_str());
     AddFolderMenu();
     g_folderProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongA(g_folder.frame, GWL_WNDPROC, reinterpret_cast<LONG>(FolderProc)));
+        SetWindowLongPtrA(g_folder.frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FolderProc)));
     g_view = hostsim::CreateViewWindow(NULL, 320, 10, 760, 600);
     g_plugin.FolderCreate(g_folder.frame);
     g_plugin.ViewCreate(g_view.frame);

@@ -1,20 +1,31 @@
 #!/bin/sh
 # Builds the benchmark programs (bench/, every *_bench: the mail body, the message paths
 # and registry lookups, the toggle and header classification) and runs each under Wine, on
-# a private X server, printing their figures and the machine they ran on.
+# a private X server, printing their figures and the machine they ran on. The 32-bit build
+# runs where this machine runs 32-bit programs, the x86-64 build otherwise (or with
+# VELMORA_NO_32BIT=1); every figure is labelled with the build it came from.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORA_BUILD:-$root/build}
 jobs=$(nproc 2>/dev/null || echo 2)
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+. "$root/scripts/wine-env"
+if runs_32bit; then
+  tree=win32 toolchain=mingw-i686 label="32-bit build"
+else
+  tree=win64 toolchain=mingw-x86_64 label="x86-64 build (this machine runs no 32-bit programs)"
+fi
+VELMORA_WINEARCH=$tree
+. "$root/scripts/wine-env"
+cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build/win32" --target benchmarks -j "$jobs" >/dev/null
+cmake --build "$build/$tree" --target benchmarks -j "$jobs" >/dev/null
 
+echo "build: $label"
 echo "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
 # Other work on the machine shows in the figures: the load says how much there was.
-echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $(wine --version 2>/dev/null || echo 'wine: unknown version')"
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $("$wine" --version 2>/dev/null || echo 'wine: unknown version')"
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-  "$root/scripts/wine-session" "$build/win32/wineprefix" \
-  sh -c 'status=0; for b in "$1"/bin/*_bench.exe; do echo "== $(basename "$b" .exe)"; wine "$b" || status=1; done; exit $status' \
-  sh "$build/win32"
+  "$root/scripts/wine-session" "$build/$tree/wineprefix" \
+  sh -c 'status=0; for b in "$1"/bin/*_bench.exe; do echo "== $(basename "$b" .exe) ($2)"; "$3" "$b" || status=1; done; exit $status' \
+  sh "$build/$tree" "$tree" "$wine"

@@ -1,6 +1,8 @@
 #!/bin/sh
-# Configures and builds both trees: build/win32 (the DLL, the hosts, the Wine tests) and
-# build/native (the mail-text code under the sanitizers).
+# Configures and builds the trees: build/win32 (the product: the 32-bit DLL, with the
+# hosts and the Wine tests), build/win64 (the same sources for x86-64 Windows, the test
+# vehicle for machines that run no 32-bit programs) and build/native (the mail-text code
+# under the sanitizers). VELMORA_SKIP_WIN64=1 or VELMORA_SKIP_NATIVE=1 leave one out.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORA_BUILD:-$root/build}
@@ -8,6 +10,11 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S "$root" -B "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build/win32" -j "$jobs"
+if [ "${VELMORA_SKIP_WIN64:-0}" != 1 ]; then
+  cmake -S "$root" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build/win64" -j "$jobs"
+fi
 if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$build/native" -j "$jobs"

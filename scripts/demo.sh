@@ -4,6 +4,8 @@
 #   scripts/demo.sh             with a display: opens the windows for a person to use
 #   scripts/demo.sh --headless  (or without a display) plays a scripted session under Xvfb
 #                               and writes screenshots and texts into out/demo
+# It runs the 32-bit build (the product) where this machine runs 32-bit programs, and the
+# same sources built for x86-64 otherwise (VELMORA_NO_32BIT=1 forces that), and says which.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORA_BUILD:-$root/build}
@@ -12,21 +14,32 @@ headless=0
 [ -z "${DISPLAY:-}" ] && headless=1
 
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build/win32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+. "$root/scripts/wine-env"
+if runs_32bit; then
+  tree=win32 toolchain=mingw-i686
+  echo "demo: the 32-bit build, Velmora.dll as it ships, under 32-bit Wine"
+else
+  tree=win64 toolchain=mingw-x86_64
+  echo "demo: the x86-64 build of the same sources under 64-bit Wine (this machine runs no" \
+       "32-bit programs, or VELMORA_NO_32BIT=1)"
+fi
+VELMORA_WINEARCH=$tree
+. "$root/scripts/wine-env"
+cmake -S "$root" -B "$build/$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build/win32" --target sandbox -j "$(nproc 2>/dev/null || echo 2)"
+cmake --build "$build/$tree" --target sandbox -j "$(nproc 2>/dev/null || echo 2)"
 
 # A prefix of its own: it reports Windows 10, so that the open-file repairs move the button.
-prefix="$build/win32/demo-prefix"
+prefix="$build/$tree/demo-prefix"
 "$root/scripts/wine-prefix" "$prefix"
-WINEPREFIX="$prefix" WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\AppDefaults\sandbox.exe' \
+WINEPREFIX="$prefix" WINEDEBUG=-all "$wine" reg add 'HKCU\Software\Wine\AppDefaults\sandbox.exe' \
   /v Version /d win10 /f >/dev/null 2>&1 || true
 # Started without a display, that Wine session must not be the one the windows go to.
 WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
 export VELMORA_WINEPREFIX="$prefix"
 
 winpath() { echo "Z:$1" | sed 's|/|\\|g'; }
-sandbox="$build/win32/bin/sandbox.exe"
+sandbox="$build/$tree/bin/sandbox.exe"
 if [ $headless = 0 ]; then
   exec "$root/scripts/wine-session" "$prefix" "$root/scripts/wine-run" "$sandbox" --samples "$(winpath "$root/samples")"
 fi
@@ -40,6 +53,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   "$root/scripts/wine-run" "$sandbox" --samples "$(winpath "$root/samples")" --script "$(winpath "$out")" || status=$?
 python3 "$root/scripts/png-compress.py" "$out"/*.png 2>/dev/null || true
 echo
+[ -f "$out/report.txt" ] && echo "build: $tree" >>"$out/report.txt"
 cat "$out/report.txt" 2>/dev/null || true
 echo
 echo "Screenshots, the Unicode pane's text and the clipboard are in $out"

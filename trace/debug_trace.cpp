@@ -16,7 +16,7 @@ const char kCaption[] = "DEBUG";
 const DWORD kSerialQueueSize = 8192;
 const DWORD kSerialWriteTimeoutMs = 2000;
 
-static_assert(sizeof(DCB) == 28, "the port settings record is 28 bytes on 32-bit Windows");
+static_assert(sizeof(DCB) == 28, "the port settings record is 28 bytes");
 static_assert(kTraceLineMaxText + 3 <= kTraceLineSize, "room for CR LF and the terminator");
 
 // Copies name into a field of size bytes, cut to fit. A double-byte character is kept

@@ -40,7 +40,7 @@ int CLSWinHook::Subclass()
     // procedure and make every message loop forever: the first object keeps the window.
     if (prevWndProc || FindWinHook(hwnd))
         return 0;
-    WNDPROC current = reinterpret_cast<WNDPROC>(GetWindowLongA(hwnd, GWL_WNDPROC));
+    WNDPROC current = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_WNDPROC));
     if (!current || current == SubclassWndProc)
         return 0;
     try {
@@ -51,7 +51,7 @@ int CLSWinHook::Subclass()
         return 0;
     }
     prevWndProc = current;
-    SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(SubclassWndProc));
+    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SubclassWndProc));
     return 1;
 }
 
@@ -59,7 +59,7 @@ void CLSWinHook::Unsubclass()
 {
     if (!prevWndProc)
         return;
-    SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(prevWndProc));
+    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(prevWndProc));
     HWND window = hwnd;
     g_winHookRegistry.erase(
         std::remove_if(g_winHookRegistry.begin(), g_winHookRegistry.end(),

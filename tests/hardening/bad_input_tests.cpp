@@ -465,7 +465,16 @@ void LongLinesAndLongTexts()
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         double start = Seconds();
-        LoadFile(view.parts, WriteMailFile("long.eml", Utf8Mail(row.body)));
+        std::string path = WriteMailFile("long.eml", Utf8Mail(row.body));
+#ifdef _WIN64
+        // 64-bit Wine's rich edit shapes a long ANSI line through uniscribe's OpenType
+        // lookups, and the stand-in host's own pane would take many minutes over these
+        // lines: here the host shows the header only, as with the 100 MB body. Velmora's
+        // pane still gets the whole body from the file.
+        LoadHeader(view.parts, kUtf8Fields, path.c_str());
+#else
+        LoadFile(view.parts, path);
+#endif
         std::wstring text = PaneText(PressAndExpectPane(view));
         std::printf("%s: toggled in %.2f s, %u code units shown\n", row.what, Seconds() - start,
                     static_cast<unsigned>(text.size()));
@@ -575,5 +584,19 @@ TEST_P(BadInput, EndsSoundlyAndLeavesNothingBehind)
 
 INSTANTIATE_TEST_SUITE_P(Table, BadInput, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// A crash must fail its test program at once: with Wine's crash dialog on, it would wait
+// out the program's time-out instead.
+TEST(TestPrefix, HasWinesCrashDialogOff)
+{
+    HKEY key = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineDbg", 0, KEY_READ, &key));
+    DWORD type = 0, value = 1, size = sizeof value;
+    LONG read = RegQueryValueExA(key, "ShowCrashDialog", NULL, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, read);
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
+    EXPECT_EQ(0u, value);
+}
 
 }  // namespace

@@ -140,7 +140,7 @@ TEST(PaneCreation, IsAReadOnlyChildOfTheHostViewThatDetectsUrls)
     ASSERT_TRUE(pane);
     EXPECT_EQ(view.view.hostView, GetParent(pane));
     EXPECT_EQ(1, GetDlgCtrlID(pane));
-    EXPECT_EQ(g_hInstance, reinterpret_cast<HINSTANCE>(GetWindowLongA(pane, GWL_HINSTANCE)));
+    EXPECT_EQ(g_hInstance, reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(pane, GWLP_HINSTANCE)));
     LONG style = GetWindowLongA(pane, GWL_STYLE);
     const LONG wanted = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_AUTOVSCROLL | ES_MULTILINE;
     EXPECT_EQ(wanted, style & wanted);
@@ -152,7 +152,7 @@ TEST(PaneCreation, IsAReadOnlyChildOfTheHostViewThatDetectsUrls)
     GetWindowRect(pane, &rect);
     EXPECT_EQ(0, rect.right - rect.left);
     EXPECT_EQ(0, rect.bottom - rect.top);
-    EXPECT_EQ(reinterpret_cast<LONG>(UnicodePaneWndProc), GetWindowLongA(pane, GWL_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(UnicodePaneWndProc), GetWindowLongPtrA(pane, GWLP_WNDPROC));
     EXPECT_TRUE(view.controller->paneWndProc != NULL);
     DestroyWindow(view.view.frame);
 }

@@ -414,14 +414,14 @@ TEST(PluginWindows, AFolderWindowIgnoresLoadsAndUnannouncedWindowsGetNothing)
 namespace {
 
 HWND g_watchedFrame;
-LONG g_procAtNcDestroy;
+LONG_PTR g_procAtNcDestroy;
 HHOOK g_observer;
 
 LRESULT CALLBACK ObserveNcDestroy(int code, WPARAM wParam, LPARAM lParam)
 {
     const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && sent->hwnd == g_watchedFrame && sent->message == WM_NCDESTROY)
-        g_procAtNcDestroy = GetWindowLongA(sent->hwnd, GWL_WNDPROC);
+        g_procAtNcDestroy = GetWindowLongPtrA(sent->hwnd, GWLP_WNDPROC);
     return CallNextHookEx(g_observer, code, wParam, lParam);
 }
 
@@ -444,9 +444,9 @@ TEST(PluginWindows, ADestroyedViewGivesBackItsProcedureAndTakesItsThreadsHookDow
     EXPECT_TRUE(RepairRuns(folder.frame));
 
     hostsim::ViewWindow view = hostsim::CreateViewWindow(NULL, 0, 0, 400, 300);
-    LONG hostProc = GetClassLongA(view.frame, GCL_WNDPROC);
+    LONG_PTR hostProc = GetClassLongPtrA(view.frame, GCLP_WNDPROC);
     plugin.ViewCreate(view.frame);
-    EXPECT_NE(hostProc, GetWindowLongA(view.frame, GWL_WNDPROC));
+    EXPECT_NE(hostProc, GetWindowLongPtrA(view.frame, GWLP_WNDPROC));
 
     g_watchedFrame = view.frame;
     g_observer = SetWindowsHookExA(WH_CALLWNDPROC, ObserveNcDestroy, NULL, GetCurrentThreadId());

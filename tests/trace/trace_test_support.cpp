@@ -67,7 +67,7 @@ LRESULT CALLBACK BoxHookProc(int code, WPARAM wParam, LPARAM lParam)
     HWND window = reinterpret_cast<HWND>(wParam);
     if (code == HCBT_CREATEWND && IsDialogWindow(window)) {
         WNDPROC previous = reinterpret_cast<WNDPROC>(
-            SetWindowLongW(window, GWL_WNDPROC, reinterpret_cast<LONG>(HiddenBoxProc)));
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HiddenBoxProc)));
         if (previous != HiddenBoxProc)
             g_dialogProc = previous;
         CloseBox(window);
@@ -202,12 +202,12 @@ void* ReplaceImport(const char* dll, const char* function, void* replacement)
     HMODULE module = GetModuleHandleA(dll);
     if (module == NULL)
         return NULL;
-    DWORD imported = reinterpret_cast<DWORD>(GetProcAddress(module, function));
+    ULONG_PTR imported = reinterpret_cast<ULONG_PTR>(GetProcAddress(module, function));
     if (imported == 0)
         return NULL;
     BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(NULL));
     const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& directory =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (directory.VirtualAddress == 0)
@@ -217,7 +217,7 @@ void* ReplaceImport(const char* dll, const char* function, void* replacement)
     // The loader has put the address of every import into its slot; the slot that holds
     // the function's address is its import.
     for (; descriptor->Name != 0; ++descriptor) {
-        IMAGE_THUNK_DATA32* slot = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + descriptor->FirstThunk);
+        IMAGE_THUNK_DATA* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk);
         for (; slot->u1.Function != 0; ++slot) {
             if (slot->u1.Function != imported)
                 continue;
@@ -225,7 +225,7 @@ void* ReplaceImport(const char* dll, const char* function, void* replacement)
             if (!VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE,
                                 &oldProtection))
                 return NULL;
-            slot->u1.Function = reinterpret_cast<DWORD>(replacement);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
             VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), oldProtection, &oldProtection);
             return reinterpret_cast<void*>(imported);
         }

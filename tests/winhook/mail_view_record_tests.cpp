@@ -171,8 +171,8 @@ TEST_F(RecordTest, AnnouncedViewsAndFoldersAreTakenOverWithTheirKind)
     hostsim::ViewWindow view = hostsim::CreateViewWindow(NULL, 0, 0, 400, 300);
     hostsim::FolderWindow folder = hostsim::CreateFolderWindow(NULL, 0, 0, 400, 300);
     ASSERT_TRUE(view.frame && folder.frame);
-    LONG viewProc = GetWindowLongA(view.frame, GWL_WNDPROC);
-    LONG folderProc = GetWindowLongA(folder.frame, GWL_WNDPROC);
+    LONG_PTR viewProc = GetWindowLongPtrA(view.frame, GWLP_WNDPROC);
+    LONG_PTR folderProc = GetWindowLongPtrA(folder.frame, GWLP_WNDPROC);
 
     QPCViewCreate(view.frame);
     QPCFolderCreate(folder.frame);
@@ -184,10 +184,10 @@ TEST_F(RecordTest, AnnouncedViewsAndFoldersAreTakenOverWithTheirKind)
     EXPECT_EQ(2u, g_winHookRegistry.size());
     EXPECT_EQ(1, viewRecord->isView);
     EXPECT_EQ(0, folderRecord->isView);
-    EXPECT_EQ(viewProc, reinterpret_cast<LONG>(viewRecord->prevWndProc));
-    EXPECT_EQ(folderProc, reinterpret_cast<LONG>(folderRecord->prevWndProc));
-    EXPECT_EQ(reinterpret_cast<LONG>(SubclassWndProc), GetWindowLongA(view.frame, GWL_WNDPROC));
-    EXPECT_EQ(reinterpret_cast<LONG>(SubclassWndProc), GetWindowLongA(folder.frame, GWL_WNDPROC));
+    EXPECT_EQ(viewProc, reinterpret_cast<LONG_PTR>(viewRecord->prevWndProc));
+    EXPECT_EQ(folderProc, reinterpret_cast<LONG_PTR>(folderRecord->prevWndProc));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(SubclassWndProc), GetWindowLongPtrA(view.frame, GWLP_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(SubclassWndProc), GetWindowLongPtrA(folder.frame, GWLP_WNDPROC));
     // The rest as constructed.
     for (MailViewWinHook* record : {viewRecord, folderRecord}) {
         EXPECT_EQ(0, record->isUtf8);
@@ -251,7 +251,7 @@ TEST_F(RecordTest, WindowAnnouncedTwiceKeepsItsFirstRecord)
     ASSERT_EQ(1u, g_events.size());
     // WM_DESTROY by hand: the window gets its own procedure back, not the shared one.
     EXPECT_EQ(0, SendMessageA(window, WM_DESTROY, 0, 0));
-    EXPECT_EQ(reinterpret_cast<LONG>(HostLikeProc), GetWindowLongA(window, GWL_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(HostLikeProc), GetWindowLongPtrA(window, GWLP_WNDPROC));
     EXPECT_EQ(NULL, FindWinHook(window));
     EXPECT_TRUE(g_threadHookRegistry.empty());
     EXPECT_TRUE(DestroyWindow(window));

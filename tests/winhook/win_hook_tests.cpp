@@ -40,7 +40,7 @@ void Record(char who, HWND window, UINT message, WPARAM wParam = 0, LPARAM lPara
 }
 
 // What the previous procedure saw while it handled WM_DESTROY.
-LONG g_procAtPreviousDestroy;
+LONG_PTR g_procAtPreviousDestroy;
 CLSWinHook* g_objectAtPreviousDestroy;
 
 // The window's own procedure: answers WM_APP + n with 1000 + n and WM_DESTROY with 0x1234.
@@ -50,7 +50,7 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     if (message >= WM_APP && message < WM_APP + 0x100)
         return 1000 + (message - WM_APP);
     if (message == WM_DESTROY) {
-        g_procAtPreviousDestroy = GetWindowLongA(window, GWL_WNDPROC);
+        g_procAtPreviousDestroy = GetWindowLongPtrA(window, GWLP_WNDPROC);
         g_objectAtPreviousDestroy = FindWinHook(window);
         return 0x1234;
     }
@@ -157,8 +157,8 @@ protected:
         for (size_t i = 0; i < windows_.size(); ++i) {
             if (!IsWindow(windows_[i]))
                 continue;
-            if (GetWindowLongA(windows_[i], GWL_WNDPROC) == reinterpret_cast<LONG>(SubclassWndProc))
-                SetWindowLongA(windows_[i], GWL_WNDPROC, reinterpret_cast<LONG>(RecordingProc));
+            if (GetWindowLongPtrA(windows_[i], GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(SubclassWndProc))
+                SetWindowLongPtrA(windows_[i], GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingProc));
             DestroyWindow(windows_[i]);
         }
     }
@@ -289,7 +289,7 @@ TEST_F(WinHookTest, BaseObjectPassesEveryMessageOnWithThePreviousResults)
     HWND hooked = NewWindow(parent);
     CLSWinHook object(hooked);
     ASSERT_EQ(1, object.Subclass());
-    EXPECT_EQ(reinterpret_cast<LONG>(SubclassWndProc), GetWindowLongA(hooked, GWL_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(SubclassWndProc), GetWindowLongPtrA(hooked, GWLP_WNDPROC));
     EXPECT_EQ(reinterpret_cast<WNDPROC>(RecordingProc), object.prevWndProc);
 
     std::vector<std::vector<LRESULT> > results(2);
@@ -398,7 +398,7 @@ TEST_F(WinHookTest, HandlerThatThrowsLetsThePreviousProcedureAnswer)
     // A failing WM_DESTROY handler still gives the window back.
     EXPECT_EQ(0x1234, SendMessageA(window, WM_DESTROY, 0, 0));
     EXPECT_EQ(NULL, FindWinHook(window));
-    EXPECT_EQ(reinterpret_cast<LONG>(RecordingProc), GetWindowLongA(window, GWL_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(RecordingProc), GetWindowLongPtrA(window, GWLP_WNDPROC));
 }
 
 // WM_DESTROY sent by hand: the window lives on, so what follows the release can be seen.
@@ -406,11 +406,11 @@ TEST_F(WinHookTest, DestroyReachesThePreviousProcedureAfterTheWindowIsGivenBack)
 {
     HWND window = NewWindow(NewWindow());
     RecordingWinHook object(window);
-    LONG procInHandler = 0;
+    LONG_PTR procInHandler = 0;
     CLSWinHook* objectInHandler = NULL;
     object.react = [&](RecordingWinHook* self, UINT message, WPARAM, LPARAM, BOOL* handled) -> LRESULT {
         if (message == WM_DESTROY) {
-            procInHandler = GetWindowLongA(self->hwnd, GWL_WNDPROC);
+            procInHandler = GetWindowLongPtrA(self->hwnd, GWLP_WNDPROC);
             objectInHandler = FindWinHook(self->hwnd);
             *handled = TRUE;   // ignored for WM_DESTROY
             return 55;
@@ -423,14 +423,14 @@ TEST_F(WinHookTest, DestroyReachesThePreviousProcedureAfterTheWindowIsGivenBack)
     g_objectAtPreviousDestroy = &object;
 
     EXPECT_EQ(0x1234, SendMessageA(window, WM_DESTROY, 7, 8));
-    EXPECT_EQ(reinterpret_cast<LONG>(SubclassWndProc), procInHandler);
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(SubclassWndProc), procInHandler);
     EXPECT_EQ(&object, objectInHandler);
-    EXPECT_EQ(reinterpret_cast<LONG>(RecordingProc), g_procAtPreviousDestroy);
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(RecordingProc), g_procAtPreviousDestroy);
     EXPECT_EQ(NULL, g_objectAtPreviousDestroy);
 
     EXPECT_EQ(NULL, FindWinHook(window));
     EXPECT_EQ(NULL, object.prevWndProc);
-    EXPECT_EQ(reinterpret_cast<LONG>(RecordingProc), GetWindowLongA(window, GWL_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(RecordingProc), GetWindowLongPtrA(window, GWLP_WNDPROC));
     EXPECT_TRUE(object.released);
 
     // Later messages reach the window's own procedure only.
@@ -562,17 +562,17 @@ TEST_F(WinHookTest, UnsubclassOfAnObjectNotSubclassedChangesNothing)
     ASSERT_EQ(1, registered.Subclass());
 
     idle.Unsubclass();
-    EXPECT_EQ(reinterpret_cast<LONG>(RecordingProc), GetWindowLongA(window, GWL_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(RecordingProc), GetWindowLongPtrA(window, GWLP_WNDPROC));
     EXPECT_EQ(NULL, idle.prevWndProc);
     ASSERT_EQ(1u, g_winHookRegistry.size());
     EXPECT_EQ(&registered, g_winHookRegistry[0]);
-    EXPECT_EQ(reinterpret_cast<LONG>(SubclassWndProc), GetWindowLongA(other, GWL_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(SubclassWndProc), GetWindowLongPtrA(other, GWLP_WNDPROC));
 
     // Twice over on a released object as well.
     registered.Unsubclass();
     registered.Unsubclass();
     EXPECT_TRUE(g_winHookRegistry.empty());
-    EXPECT_EQ(reinterpret_cast<LONG>(RecordingProc), GetWindowLongA(other, GWL_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(RecordingProc), GetWindowLongPtrA(other, GWLP_WNDPROC));
 }
 
 TEST_F(WinHookTest, WindowAnnouncedTwiceKeepsItsFirstObject)
@@ -599,7 +599,7 @@ TEST_F(WinHookTest, WindowAnnouncedTwiceKeepsItsFirstObject)
 
     g_events.clear();
     EXPECT_EQ(0x1234, SendMessageA(window, WM_DESTROY, 0, 0));
-    EXPECT_EQ(reinterpret_cast<LONG>(RecordingProc), GetWindowLongA(window, GWL_WNDPROC));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(RecordingProc), GetWindowLongPtrA(window, GWLP_WNDPROC));
     EXPECT_EQ(NULL, FindWinHook(window));
     EXPECT_EQ(1002, SendMessageA(window, WM_APP + 2, 0, 0));
     ExpectSequence({{kHandler, window, WM_DESTROY},
