@@ -66,6 +66,8 @@ TEST(ExtractMailBody, SinglePartAndFirstPart)
     for (const char* rest : {"\nsecond part\n--b1--\n", "--\n", "x\n"})
         EXPECT_EQ("first\n-not a delimiter\n--b2 nor this\n", Body(mail + rest, "b1"));
     EXPECT_EQ("first\n", Body(kMultipart + "--b1\n\nfirst\n-", "b1"));  // a last hyphen ends it
+    // A lone CR ends no line: the delimiters after one are text.
+    EXPECT_EQ("first\r--b1\n", Body(kMultipart + "pre\r--b1\n\nnot this\n--b1\n\nfirst\r--b1\n--b1--\n", "b1"));
     EXPECT_EQ("", Body(kMultipart + "no delimiter at all\n", "b1"));
     // The UTF-8 declaration only in the second part: the first part still comes out.
     const std::string second = kMultipart + "--b1\nContent-Type: text/plain; charset=iso-8859-1\n\nLatin \xE9\n"
@@ -89,6 +91,15 @@ TEST(ExtractMailBody, TransferEncodingIsOnlyEverSet)
     EXPECT_EQ("QUJD\n", Body("Content-Transfer-Encoding: BASE64\n" + kMultipart + "--b1\n\nQUJD\n--b1--\n", "b1",
                              &encoding));
     EXPECT_EQ(Base64, encoding);
+    // The CR LF file ends the first line CR CR LF: a lone CR, then the line end.
+    EXPECT_EQ("A\n", Body("Subject: a\r\nContent-Transfer-Encoding: quoted-printable\n\n=41\n", NULL));
+    // The encoding must end within 299 characters after the 'C'; in the first field the
+    // continuation's line feed is the 299th, and its tab takes the terminator's place.
+    for (int pad = 256; pad <= 258; ++pad) {
+        const std::string field = "Content-Transfer-Encoding: " + std::string(pad, 'x') + "quoted-printable\n\tx\n";
+        SCOPED_TRACE(pad);
+        EXPECT_EQ(field.find("quoted-printable") + 15 <= 299 ? "A\n" : "=41\n", Body(field + "\n=41\n", NULL));
+    }
 }
 
 TEST(ExtractMailBody, QuotedPrintable)

@@ -66,6 +66,19 @@ TEST(MailStream, LookAheadIsExactAndTextModeRulesHold)
     ASSERT_EQ(1, SeekMailStream(&s, 3));
     EXPECT_EQ("\r\nc\r", ReadAll(&s));
     CloseMailStream(&s);
+    // The same across the edge of the read window: the CR is its last byte, the 0x1A the
+    // next window's first, and the seek back goes before the window then held.
+    const long edgeAt = kMailStreamWindow;
+    const std::string edge = std::string(edgeAt - 1, 'x') + "\r\x1a" "d";
+    ASSERT_EQ(1, OpenMailStream(&s, WriteMailFile("edge.eml", edge).c_str()));
+    EXPECT_EQ(edge.substr(0, edgeAt), ReadAll(&s));
+    EXPECT_EQ(edgeAt, TellMailStream(&s));
+    ASSERT_EQ(1, SeekMailStream(&s, edgeAt - 2));
+    EXPECT_EQ('x', ReadMailChar(&s));
+    EXPECT_EQ(edgeAt - 1, TellMailStream(&s));
+    EXPECT_EQ("\r", ReadAll(&s));
+    EXPECT_EQ(edgeAt, TellMailStream(&s));
+    CloseMailStream(&s);
 
     EXPECT_EQ(0, OpenMailStream(&s, NULL));
     EXPECT_EQ(0, OpenMailStream(&s, MailFolder().c_str()));
@@ -102,6 +115,9 @@ TEST(ClassifyMailHeader, FirstContentTypeLineDecides)
         {"\tContent-Type: text/plain; charset=utf-8\n", NotUtf8, NULL},
         {"Subject: a\n\nContent-Type: text/plain; charset=utf-8\n", Utf8, NULL},
         {"Content-Type: text/plain; utf-8; charset=\n", NotUtf8, NULL},
+        {"Content-Type: text/plain; charset=utf-7\n", NotUtf8, NULL},
+        {"Content-Type: text/plain; charset=utf-16\n", NotUtf8, NULL},
+        {"Content-Type: text/plain; charset=utf8\n", NotUtf8, NULL},
         {"Subject: utf-8\n", NotUtf8, NULL},
         {"", NotUtf8, NULL},
         {NULL, NotUtf8, NULL},
@@ -151,17 +167,22 @@ TEST(IsDelimiterLine, TwoHyphensAndTheBoundaryBeginTheLine)
     const struct {
         std::string line;
         const char* expected;
+        const char* boundary = "b1";
     } cases[] = {
         {"--b1\nnext", "yes|next"}, {"--b1--\n", "yes|"}, {"--B1\n", "yes|"}, {"--b1x\n", "yes|"},
         {"-b1\n", "no|b1"},         {"--b\n", "no|-b"},   {"--c1\n", "no|-c1"}, {"-", "yes|"},
         {"--", "no|-"},             {"--b1", "yes|"},     {"-\n", "no|"},
         {"--b1" + std::string(98, 'x') + "TAIL\n", "yes|TAIL"},  // boundary length + 98 consumed
+        // Every letter folds; the bytes either side of the letter ranges don't.
+        {"--ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz\n", "yes|",
+         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"},
+        {"--`\n", "no|-`", "@"}, {"--{\n", "no|-{", "["}, {"--@\n", "no|-@", "`"}, {"--[\n", "no|-[", "{"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         auto files = WriteTwins(c.line);
-        EXPECT_EQ(c.expected, DelimiterTest(files.first, "b1"));
-        EXPECT_EQ(c.expected, DelimiterTest(files.second, "b1"));
+        EXPECT_EQ(c.expected, DelimiterTest(files.first, c.boundary));
+        EXPECT_EQ(c.expected, DelimiterTest(files.second, c.boundary));
     }
 }
 
@@ -175,6 +196,9 @@ TEST(MultipartFileHasUtf8Part, LooksOnlyAfterTheFirstDelimiter)
     EXPECT_FALSE(HasUtf8Part(header + "--b1\nContent-Type: text/plain;\n charset=utf-8\n", "b1"));
     EXPECT_FALSE(HasUtf8Part(header + "--b1\n Content-Type: text/plain; charset=utf-8\n", "b1"));
     EXPECT_FALSE(HasUtf8Part(header + "Content-Type: text/plain; charset=utf-8\n", "b1"));
+    // A lone CR ends no line, neither before a delimiter nor before a field.
+    EXPECT_FALSE(HasUtf8Part(header + "x\r--b1\nContent-Type: text/plain; charset=utf-8\n--b1\n"
+                                      "x\rContent-Type: text/plain; charset=utf-8\n", "b1"));
     EXPECT_FALSE(HasUtf8Part(header + "--b1\nContent-Type: text/plain; charset=utf-8\n", NULL));
     EXPECT_FALSE(MultipartFileHasUtf8Part(NULL, "b1"));
     // "utf-8" must end within 299 characters after the 'C'; a joined continuation counts
@@ -183,5 +207,12 @@ TEST(MultipartFileHasUtf8Part, LooksOnlyAfterTheFirstDelimiter)
         std::string field = "Content-Type: text/plain;\n\tx=" + std::string(pad, 'y') + "utf-8\n";
         SCOPED_TRACE(pad);
         EXPECT_EQ(field.find("utf-8") + 4 <= 299, HasUtf8Part(header + "--b1\n" + field, "b1"));
+    }
+    // A continuation's line feed as the 298th, 299th and 300th character: the charset after
+    // it is never read, though at the 299th its tab takes the terminator's place.
+    for (int pad = 270; pad <= 272; ++pad) {
+        SCOPED_TRACE(pad);
+        EXPECT_FALSE(HasUtf8Part(header + "--b1\nContent-Type: text/plain; x=" + std::string(pad, 'y') +
+                                     "\n\tcharset=utf-8\n", "b1"));
     }
 }
