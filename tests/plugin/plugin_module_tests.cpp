@@ -252,6 +252,37 @@ TEST(PluginVersionDialog, ShowsItsTitleFontAndFourControlsAndEndsWithOneThroughO
     EXPECT_EQ(17, check.rects[0].top);
 }
 
+// The icon control's size as the template holds it: the window's own size is the icon's.
+TEST(PluginVersionDialog, TemplateGivesTheIconControlItsTwentyByTwentyUnits)
+{
+    DWORD size = 0;
+    const BYTE* data = Resource(RT_DIALOG, MAKEINTRESOURCEA(100), kJapanese, &size);
+    ASSERT_TRUE(data);
+    const DLGTEMPLATE* dialog = reinterpret_cast<const DLGTEMPLATE*>(data);
+    ASSERT_TRUE(dialog->style & DS_SETFONT);
+    // Menu, class and title (0xFFFF and an ordinal, or a string), the point size, the face.
+    const WORD* p = reinterpret_cast<const WORD*>(dialog + 1);
+    for (int field = 0; field < 3; ++field) {
+        if (*p == 0xFFFF)
+            p += 2;
+        else
+            while (*p++ != 0) {
+            }
+    }
+    ++p;
+    while (*p++ != 0) {
+    }
+    // The first item starts on a DWORD boundary.
+    UINT_PTR at = (reinterpret_cast<UINT_PTR>(p) - reinterpret_cast<UINT_PTR>(data) + 3) & ~static_cast<UINT_PTR>(3);
+    ASSERT_LT(at + sizeof(DLGITEMTEMPLATE), size);
+    const DLGITEMTEMPLATE* icon = reinterpret_cast<const DLGITEMTEMPLATE*>(data + at);
+    EXPECT_EQ(11, icon->x);
+    EXPECT_EQ(17, icon->y);
+    EXPECT_EQ(20, icon->cx);
+    EXPECT_EQ(20, icon->cy);
+    EXPECT_EQ(static_cast<DWORD>(SS_ICON), icon->style & SS_TYPEMASK);
+}
+
 TEST(PluginVersionDialog, EndsWithTwoThroughEscapeOrTheCloseBox)
 {
     DialogCheck escape = DialogCheck();
