@@ -1,5 +1,6 @@
 #include "dialogfix/button_align.h"
 
+#include "dialogfix/open_file_dialog.h"
 #include "plugin/plugin_state.h"
 #include "winhook/win_hook.h"
 
@@ -54,7 +55,8 @@ void RequestButtonAlignment(HWND window)
 BOOL WINAPI AlignSaveAndOpen(HWND, LPARAM)
 {
     // Before any request there is no window to align; never search the top-level windows.
-    if (!g_alignDialog)
+    // Nor act on a window that has gone, or on another that has been given its handle.
+    if (!g_alignDialog || !IsOpenFileWindow(g_alignDialog))
         return FALSE;
     HWND inner = FindWindowExA(g_alignDialog, NULL, "#32770", NULL);
     if (!inner)

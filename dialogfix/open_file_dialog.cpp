@@ -37,6 +37,20 @@ HWND HostWindowOf(HWND window)
     return GetParent(parent);
 }
 
+// Set while RestoreEditText writes into the field: its own write is not the user's.
+bool g_restoring;
+
+bool IsEditOf(HWND window, HWND dialog)
+{
+    if (!window || GetParent(window) != dialog)
+        return false;
+    char className[kNameBufferSize];
+    className[0] = '\0';
+    GetClassNameA(window, className, kNameLimit);
+    className[kNameBufferSize - 1] = '\0';
+    return std::strcmp(className, "Edit") == 0;
+}
+
 void PostRestore(HWND host, HWND edit)
 {
     g_restoreEdit = edit;
@@ -46,15 +60,9 @@ void PostRestore(HWND host, HWND edit)
 void OnCreate(HWND window)
 {
     HWND parent = GetParent(window);
-    if (!parent)
+    if (!parent || (!IsRegistered(parent) && !IsRegistered(GetParent(parent))))
         return;
-    if (!IsRegistered(parent) && !IsRegistered(GetParent(parent)))
-        return;
-    char title[kNameBufferSize];
-    title[0] = '\0';
-    GetWindowTextA(window, title, kNameLimit);
-    title[kNameBufferSize - 1] = '\0';
-    if (std::strcmp(title, kOpenFileTitle) != 0)
+    if (!IsOpenFileWindow(window))
         return;
     g_openFileDialog = window;
     g_savedEditText[0] = '\0';
@@ -63,13 +71,7 @@ void OnCreate(HWND window)
 
 void OnSetText(HWND window, const char* text)
 {
-    if (!g_openFileDialog || GetParent(window) != g_openFileDialog)
-        return;
-    char className[kNameBufferSize];
-    className[0] = '\0';
-    GetClassNameA(window, className, kNameLimit);
-    className[kNameBufferSize - 1] = '\0';
-    if (std::strcmp(className, "Edit") != 0)
+    if (g_restoring || !g_openFileDialog || !IsEditOf(window, g_openFileDialog))
         return;
 
     // A null text pointer is taken as an empty text.
@@ -123,6 +125,17 @@ void Observe(const CWPSTRUCT& sent)
 
 }  // namespace
 
+bool IsOpenFileWindow(HWND window)
+{
+    if (!window || !IsWindow(window))
+        return false;
+    char title[kNameBufferSize];
+    title[0] = '\0';
+    GetWindowTextA(window, title, kNameLimit);
+    title[kNameBufferSize - 1] = '\0';
+    return std::strcmp(title, kOpenFileTitle) == 0;
+}
+
 bool StripControlChars(char* destination, const char* source, int maxBytes)
 {
     bool dropped = false;
@@ -155,10 +168,19 @@ LRESULT CALLBACK CallWndHookProc(int nCode, WPARAM wParam, LPARAM lParam)
 
 BOOL WINAPI RestoreEditText(HWND, LPARAM)
 {
-    if (g_savedEditText[0] == '\0')
+    // An empty saved text is something to put back when cleaning left it empty: a name
+    // made only of control characters.
+    if (g_savedEditText[0] == '\0' && !g_textWasCleaned)
         return FALSE;
-    SendMessageA(g_restoreEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(g_savedEditText));
-    SendMessageA(g_restoreEdit, EM_SETSEL, 0, -1);
+    // Only into the field as it was watched: not one that has gone, or moved out of its
+    // open-file window, nor a window that has been given its handle since.
+    HWND dialog = GetParent(g_restoreEdit);
+    if (IsEditOf(g_restoreEdit, dialog) && IsOpenFileWindow(dialog)) {
+        g_restoring = true;
+        SendMessageA(g_restoreEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(g_savedEditText));
+        g_restoring = false;
+        SendMessageA(g_restoreEdit, EM_SETSEL, 0, -1);
+    }
     if (!g_textWasCleaned)
         g_savedEditText[0] = '\0';
     g_textWasCleaned = false;

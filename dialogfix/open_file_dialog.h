@@ -18,6 +18,11 @@ LRESULT CALLBACK CallWndHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 // Host callback: writes the saved text into g_restoreEdit and selects it.
 BOOL WINAPI RestoreEditText(HWND unused, LPARAM unusedToo);
 
+// Whether the window exists and is titled as the open-file window: a remembered handle
+// that Windows has given to another window since, or a window that has gone, must not be
+// acted on.
+bool IsOpenFileWindow(HWND window);
+
 // Copies at most maxBytes bytes of source, without bytes below 0x20, and terminates the
 // copy (destination needs maxBytes + 1 bytes). True when something was dropped.
 bool StripControlChars(char* destination, const char* source, int maxBytes);

@@ -51,11 +51,10 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
     bool utf8 = kind == Utf8 ||
                 (kind == MultipartAlternative && controller->boundary &&
                  MultipartHasUtf8Part(controller->hwnd, controller->boundary));
-    if (utf8 != (controller->isUtf8 != 0)) {
-        if (utf8)
-            AddToggleButton(controller);
-        controller->isUtf8 = utf8 ? 1 : 0;
-    }
+    // A toggle that could not be added is tried again at the next UTF-8 mail.
+    if (utf8 && !controller->buttonAdded)
+        AddToggleButton(controller);
+    controller->isUtf8 = utf8 ? 1 : 0;
     return static_cast<DWORD>(SyncButtonState(controller, utf8));
 }
 
@@ -69,6 +68,13 @@ void ToggleView(MailViewWinHook* controller)
     }
     ReadButtonState(controller);
     bool on = (controller->button.fsState & TBSTATE_CHECKED) != 0;
+    if (on && !controller->unicodePane) {
+        // Without a pane of our own the host's stays shown, and the button says so.
+        controller->button.fsState &= static_cast<BYTE>(~TBSTATE_CHECKED);
+        SendMessageA(controller->toolbar, TB_SETSTATE, static_cast<WPARAM>(controller->button.idCommand),
+                     MAKELONG(controller->button.fsState, 0));
+        on = false;
+    }
     if (on) {
         MailBodyBuffer body;
         ExtractMailBody(controller->hwnd, controller->boundary, &body);
@@ -132,10 +138,14 @@ void AddToggleButton(MailViewWinHook* controller)
             LoadImageA(g_hInstance, MAKEINTRESOURCEA(IDB_UNICODE_TOGGLE), IMAGE_BITMAP, 0, 0,
                        LR_LOADMAP3DCOLORS));
     }
-    if (controller->button.iBitmap != 0)
+    if (controller->buttonAdded)
         return;
-    controller->button.iBitmap = static_cast<int>(
-        SendMessageA(controller->toolbar, TB_ADDBITMAP, 1, reinterpret_cast<LPARAM>(&g_toolbarBitmap)));
+    // The first image of a toolbar without images is number 0: only -1 is a failure.
+    LRESULT image =
+        SendMessageA(controller->toolbar, TB_ADDBITMAP, 1, reinterpret_cast<LPARAM>(&g_toolbarBitmap));
+    if (image < 0)
+        return;
+    controller->button.iBitmap = static_cast<int>(image);
 
     TBBUTTON separator;
     ZeroMemory(&separator, sizeof separator);
@@ -149,6 +159,7 @@ void AddToggleButton(MailViewWinHook* controller)
     controller->button.idCommand = static_cast<int>(g_toggleCommandId);
     SendMessageA(controller->toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageA(controller->toolbar, TB_ADDBUTTONSA, 1, reinterpret_cast<LPARAM>(&controller->button));
+    controller->buttonAdded = 1;
 }
 
 LRESULT SyncButtonState(MailViewWinHook* controller, bool utf8)

@@ -14,12 +14,24 @@ namespace {
 const WORD kCommandViewToolbar = 0xE800;
 const WORD kCommandViewStatusBar = 0xE802;
 
+// Whether a window other than this one, taken over on the thread, still exists.
+bool OtherWindowOnThread(HWND window, DWORD thread)
+{
+    for (size_t i = 0; i < g_winHookRegistry.size(); ++i) {
+        HWND other = g_winHookRegistry[i]->hwnd;
+        if (other != window && IsWindow(other) && GetWindowThreadProcessId(other, NULL) == thread)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 MailViewWinHook::MailViewWinHook(HWND window)
     : CLSWinHook(window),
       isView(0),
       isUtf8(0),
+      buttonAdded(0),
       boundary(NULL),
       toolbar(NULL),
       unicodePane(NULL),
@@ -44,8 +56,11 @@ LRESULT MailViewWinHook::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
     *handled = FALSE;
     switch (message) {
     case WM_DESTROY: {
-        ThreadHookEntry* entry = FindThreadHookEntry(GetCurrentThreadId());
-        if (entry) {
+        // The thread's hook serves every window announced on the thread: it goes with the
+        // last of them, so that a closed view does not end the repairs for its folder.
+        DWORD thread = GetCurrentThreadId();
+        ThreadHookEntry* entry = FindThreadHookEntry(thread);
+        if (entry && !OtherWindowOnThread(hwnd, thread)) {
             entry->Remove();
             delete entry;
         }

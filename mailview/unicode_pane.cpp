@@ -75,6 +75,25 @@ WNDPROC StoredPreviousProc(HWND pane)
     return reinterpret_cast<WNDPROC>(GetPropA(pane, kPreviousProcProperty));
 }
 
+// A selection that takes the control's final paragraph mark (select all does) streams it
+// out as one more line break; the quoted copy ends where the selected text ends, without
+// a prefix for that mark alone.
+void DropFinalMarkPrefix(HWND pane, const CHARRANGE& range, const wchar_t* prefix, std::vector<wchar_t>* text)
+{
+    GETTEXTLENGTHEX question = {GTL_DEFAULT, 1200};
+    LRESULT length = SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&question), 0);
+    if (length < 0 || range.cpMax <= length)
+        return;
+    // The text ends with the prefix and a line break, the prefix at a line's start.
+    const size_t prefixLength = std::wcslen(prefix);
+    const size_t size = text->size();
+    if (size < prefixLength + 2 || (*text)[size - 2] != L'\r' || (*text)[size - 1] != L'\n')
+        return;
+    const size_t at = size - 2 - prefixLength;
+    if (std::wmemcmp(text->data() + at, prefix, prefixLength) == 0 && (at == 0 || (*text)[at - 1] == L'\n'))
+        text->erase(text->begin() + at, text->begin() + at + prefixLength);
+}
+
 void ShowContextMenu(HWND pane, LPARAM lParam)
 {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(pane, GWLP_HINSTANCE));
@@ -332,6 +351,8 @@ void CopyToClipboard(HWND pane, const wchar_t* prefix)
     SendStream(pane, EM_STREAMOUT, format, &cookie, StreamOutCallback);
     if (cookie.failed || cookie.text.empty())
         return;
+    if (prefix && range.cpMin != range.cpMax)
+        DropFinalMarkPrefix(pane, range, prefix, &cookie.text);
     try {
         cookie.text.push_back(L'\0');
     } catch (...) {
@@ -366,23 +387,4 @@ void SelectAllText(HWND pane)
     range.cpMin = 0;
     range.cpMax = -1;
     SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
-}
-
-void DetachUnicodePane(HWND pane)
-{
-    if (!pane)
-        return;
-    WNDPROC previous = StoredPreviousProc(pane);
-    if (!previous) {
-        const MailViewWinHook* controller = FindControllerByPane(pane);
-        if (controller)
-            previous = controller->paneWndProc;
-    }
-    if (!previous)
-        return;
-    // A procedure installed over ours would lose its own if we put the control's back.
-    if (GetWindowLongPtrA(pane, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(UnicodePaneWndProc))
-        return;
-    SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-    RemovePropA(pane, kPreviousProcProperty);
 }

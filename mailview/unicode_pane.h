@@ -36,5 +36,3 @@ LRESULT CALLBACK UnicodePaneWndProc(HWND pane, UINT message, WPARAM wParam, LPAR
 MailViewWinHook* FindControllerByPane(HWND pane);
 void CopyToClipboard(HWND pane, const wchar_t* prefix);
 void SelectAllText(HWND pane);
-// Gives a pane its own procedure back (the library is being unloaded while it exists).
-void DetachUnicodePane(HWND pane);

@@ -1,16 +1,12 @@
 #include <windows.h>
 
-#include "plugin/entry_points.h"
 #include "plugin/plugin_state.h"
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+// Only the module handle: once a window is taken over, the module is pinned and never
+// unloaded before the process ends (see the entry points).
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
+    if (reason == DLL_PROCESS_ATTACH)
         g_hInstance = instance;
-    } else if (reason == DLL_PROCESS_DETACH && reserved == NULL) {
-        // Unloaded by FreeLibrary, not by the end of the process: no window or hook of the
-        // host may keep running into code that is about to go.
-        DetachFromHost();
-    }
     return TRUE;
 }

@@ -17,8 +17,22 @@ namespace {
 
 const char kPluginName[] = "Velmora Version 0.10";
 
+// From the first window taken over, the module stays loaded until the process ends: the
+// host's windows and hooks run through its code, and giving them back at unloading would
+// mean work under the loader lock that also cuts out any subclass installed after ours.
+void PinModule()
+{
+    static bool pinned;
+    if (pinned)
+        return;
+    HMODULE module = NULL;
+    pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                reinterpret_cast<LPCSTR>(&PinModule), &module) != 0;
+}
+
 void AttachController(HWND window, bool isView)
 {
+    PinModule();
     MailViewWinHook* controller = new (std::nothrow) MailViewWinHook(window);
     if (controller) {
         controller->isView = isView ? 1 : 0;
@@ -95,25 +109,4 @@ INT_PTR CALLBACK VersionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
             EndDialog(dialog, IDCANCEL);
     }
     return FALSE;
-}
-
-void DetachFromHost()
-{
-    // Work on a copy: giving a window back removes it from the registry.
-    std::vector<CLSWinHook*> objects;
-    objects.swap(g_winHookRegistry);
-    for (size_t i = 0; i < objects.size(); ++i) {
-        MailViewWinHook* controller = static_cast<MailViewWinHook*>(objects[i]);
-        if (controller->unicodePane)
-            DetachUnicodePane(controller->unicodePane);
-        SetWindowLongPtrA(controller->hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(controller->prevWndProc));
-        controller->prevWndProc = 0;
-        ReleaseMailViewWinHook(controller);
-    }
-    std::vector<ThreadHookEntry*> entries;
-    entries.swap(g_threadHookRegistry);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        UnhookWindowsHookEx(entries[i]->hook);
-        delete entries[i];
-    }
 }

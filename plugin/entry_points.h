@@ -17,7 +17,3 @@ void WINAPI QPCCleanUp();
 
 // The version dialog's procedure.
 INT_PTR CALLBACK VersionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Called when the library is unloaded while host windows still run through it: gives every
-// window and pane its own procedure back and takes the hooks down.
-void DetachFromHost();

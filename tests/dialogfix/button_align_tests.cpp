@@ -136,7 +136,7 @@ TEST_F(ButtonAlignTest, ButtonKeepsItsHorizontalPlaceInAFramedInnerDialog)
 TEST_F(ButtonAlignTest, NothingMovesWithoutTheButtonTheLabelOrTheWindow)
 {
     RECT label = {10, 100, 110, 113}, button = {200, 0, 320, 23};
-    enum Lack { kOtherCaption, kOtherAccelerator, kNoLabel, kNoInnerDialog, kWindowGone };
+    enum Lack { kOtherCaption, kOtherAccelerator, kNoLabel, kNoInnerDialog, kOtherWindow, kWindowGone };
     for (int lack = kOtherCaption; lack <= kWindowGone; ++lack) {
         hostsim::OpenFileWindow dialog =
             hostsim::CreateOpenFileWindow(stranger_.frame, false, label, button, hostsim::kOpenFileTitle);
@@ -149,6 +149,9 @@ TEST_F(ButtonAlignTest, NothingMovesWithoutTheButtonTheLabelOrTheWindow)
             break;
         case kNoLabel:
             DestroyWindow(dialog.label);
+            break;
+        case kOtherWindow:   // another window, given the remembered handle
+            SetWindowTextA(dialog.window, "other");
             break;
         case kNoInnerDialog:
         case kWindowGone:

@@ -147,6 +147,7 @@ TEST_F(OpenFileDialogTest, EachKindOfControlCharacterIsDropped)
     const Case cases[] = {
         {"\tlead", "lead"},       {"trail\n", "trail"},     {"a\rb", "ab"},
         {"\x01\x1f x\x7f", " x\x7f"}, {"\x81\x40\x1b\x82\xA0", "\x81\x40\x82\xA0"},
+        {"\t\r\n", ""},   // nothing left: the field is emptied, and stays watched
     };
     for (const Case& c : cases) {
         hostsim::OpenFileWindow dialog = hostsim::CreateOpenFileWindow(view_.hostView, true);
@@ -155,6 +156,7 @@ TEST_F(OpenFileDialogTest, EachKindOfControlCharacterIsDropped)
         ASSERT_EQ(1u, WithCommand(Pump(), g_restoreCommandId).size()) << c.clean;
         EXPECT_EQ(c.clean, WindowText(dialog.edit));
         EXPECT_STREQ(c.clean, g_savedEditText);
+        EXPECT_EQ(dialog.window, g_openFileDialog);
         DestroyWindow(dialog.window);
     }
 }
@@ -382,6 +384,16 @@ TEST_F(OpenFileDialogTest, RestoreIntoAFieldThatIsGoneKeepsOrEmptiesTheTextAsBef
     EXPECT_EQ(1u, WithCommand(Pump(), g_restoreCommandId).size());
     EXPECT_STREQ("", g_savedEditText);     // it was not: emptied
     DestroyWindow(next.window);
+
+    // A field moved out of its window before the command gets nothing.
+    hostsim::OpenFileWindow moved = hostsim::CreateOpenFileWindow(folder_.frame, false);
+    Pump();
+    SetText(moved.edit, "c\td");
+    SetParent(moved.edit, stranger_.frame);
+    EXPECT_EQ(1u, WithCommand(Pump(), g_restoreCommandId).size());
+    EXPECT_EQ("c\td", WindowText(moved.edit));
+    DestroyWindow(moved.edit);
+    DestroyWindow(moved.window);
 }
 
 // ---- Timer messages ---------------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #ifdef HARDENING_LINKED
 #include "plugin/entry_points.h"
+#include "plugin/plugin_state.h"
 #endif
 
 namespace hardening {
@@ -113,6 +114,7 @@ const hostsim::Plugin& Plugin()
 #ifdef HARDENING_LINKED
     ZeroMemory(&plugin, sizeof plugin);
     plugin.module = GetModuleHandleA(NULL);
+    g_hInstance = plugin.module;   // the resources are linked into this program, as into the DLL
     plugin.GetPlugName = QPCGetPlugName;
     plugin.VersionInfo = QPCVersionInfo;
     plugin.StartUp = QPCStartUp;

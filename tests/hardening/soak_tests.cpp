@@ -101,7 +101,7 @@ struct Soak {
     std::vector<Kind> kinds;
     Slot slots[2];
     hostsim::FolderWindow folder;
-    bool hooked;   // the thread's hook: on at every announcement, off at any announced destroy
+    bool hooked;   // the thread's hook: on at every announcement, off with the last announced window
     int announced; // announced windows alive
     int loads, presses, repairs, mismatches;
     std::string firstMismatch;
@@ -136,8 +136,8 @@ struct Soak {
     void EndView(Slot* slot)
     {
         DestroyView(slot->view);
-        hooked = false;
         --announced;
+        hooked = announced > 0;
         CheckRegistries("a view's destruction");
     }
 
@@ -154,8 +154,8 @@ struct Soak {
     {
         DestroyWindow(folder.frame);
         hostsim::PumpMessages();
-        hooked = false;
         --announced;
+        hooked = announced > 0;
         CheckRegistries("a folder's destruction");
     }
 

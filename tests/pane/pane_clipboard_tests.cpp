@@ -87,6 +87,10 @@ TEST_F(PaneTest, QuotedCopyPrefixesEveryLineThatHasText)
     StreamInText(L"ab\r\ncd\r\n", pane_);
     Command(pane_, IDM_PANE_QUOTED_COPY);
     EXPECT_EQ(L"> ab\r\n> cd\r\n", Clipboard());
+    // Select all takes the control's final paragraph mark too: no line of its own.
+    Command(pane_, IDM_PANE_SELECT_ALL);
+    Command(pane_, IDM_PANE_QUOTED_COPY);
+    EXPECT_EQ(L"> ab\r\n> cd\r\n\r\n", Clipboard());
 
     // Only the selection, its first line prefixed although it starts inside a line (the
     // control counts a line break as one character).

@@ -229,18 +229,3 @@ TEST_F(PaneTest, APaneDestroyedOnItsOwnIsForgottenByItsController)
     ASSERT_TRUE(again != NULL);
     EXPECT_EQ(view_.controller, FindControllerByPane(again));
 }
-
-TEST_F(PaneTest, DetachedPaneTalksToItsControlDirectly)
-{
-    DetachUnicodePane(pane_);
-    // The procedure that the pane had before it was subclassed (the recorder, here).
-    EXPECT_EQ(panetest::RecorderProcAddress(),
-              reinterpret_cast<WNDPROC>(GetWindowLongPtrW(pane_, GWLP_WNDPROC)));
-    // Commands reach the control, but the pane no longer acts on them.
-    SendMessageA(pane_, WM_COMMAND, MAKEWPARAM(IDM_PANE_REPLY, 0), 0);
-    hostsim::PumpMessages();
-    EXPECT_EQ(1, CountRecorded(pane_, WM_COMMAND, IDM_PANE_REPLY));
-    EXPECT_TRUE(hostsim::HostCommandLog().empty());
-    DestroyWindow(view_.view.frame);
-    EXPECT_EQ(1, CountRecorded(pane_, WM_NCDESTROY, 0, true));
-}

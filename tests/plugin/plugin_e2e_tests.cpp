@@ -261,6 +261,65 @@ TEST_F(ViewTest, ManyLoadsKeepOneSeparatorAndOneTogglePerView)
     EXPECT_EQ(1, toggles);
 }
 
+namespace {
+
+bool g_refuseImages;
+WNDPROC g_toolbarProc;
+
+LRESULT CALLBACK RefusingToolbarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == TB_ADDBITMAP && g_refuseImages)
+        return -1;
+    return CallWindowProcA(g_toolbarProc, window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK RefuseRichEdit(int code, WPARAM wParam, LPARAM lParam)
+{
+    char name[32] = "";
+    if (code == HCBT_CREATEWND && GetClassNameA(reinterpret_cast<HWND>(wParam), name, sizeof name) &&
+        _strnicmp(name, "RichEdit", 8) == 0)
+        return 1;
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+}  // namespace
+
+// A toolbar without images numbers the toggle's image 0; one that refuses the image
+// (-1) gets no button until a later UTF-8 mail, when it takes it.
+TEST_F(ViewTest, AToolbarWithoutImagesOrRefusingThemGetsOneToggle)
+{
+    DestroyWindow(view_.toolbar);
+    view_.toolbar = CreateWindowExA(0, TOOLBARCLASSNAMEA, NULL, WS_CHILD | WS_VISIBLE | CCS_TOP, 0, 0, 0, 0,
+                                    view_.frame, NULL, GetModuleHandleA(NULL), NULL);
+    g_toolbarProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(view_.toolbar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RefusingToolbarProc)));
+    g_refuseImages = true;
+    Load(utf8_);
+    EXPECT_EQ(0, ButtonCount(view_.toolbar));
+    g_refuseImages = false;
+    const std::string* order[] = {&qp_, &jis_, &utf8_, &sjis_, &qp_};
+    for (const std::string* mail : order)
+        Load(*mail);
+    ASSERT_EQ(2, ButtonCount(view_.toolbar));
+    EXPECT_EQ(1, e2e::CountSeparators(view_.toolbar));
+    EXPECT_EQ(0, ToggleButton(view_.toolbar).iBitmap);
+}
+
+TEST_F(ViewTest, APaneThatCannotBeCreatedLeavesTheHostPaneShownAndTheToggleUp)
+{
+    Load(utf8_);
+    HHOOK refuse = SetWindowsHookExA(WH_CBT, RefuseRichEdit, NULL, GetCurrentThreadId());
+    Press();
+    UnhookWindowsHookEx(refuse);
+    EXPECT_EQ(NULL, UnicodePane(view_));
+    EXPECT_TRUE(Visible(view_.hostPane));
+    EXPECT_FALSE(Checked(view_.toolbar));
+    // The next press makes the pane.
+    Press();
+    EXPECT_TRUE(Checked(view_.toolbar));
+    EXPECT_TRUE(Visible(UnicodePane(view_)));
+}
+
 TEST_F(ViewTest, TwoViewsShareOneIdentifierAndToggleIndependently)
 {
     hostsim::ViewWindow other = e2e::CreateAnnouncedView(660, 0, 640, 480);
@@ -436,7 +495,7 @@ bool RepairRuns(HWND host)
 
 }  // namespace
 
-TEST(PluginWindows, ADestroyedViewGivesBackItsProcedureAndTakesItsThreadsHookDown)
+TEST(PluginWindows, ADestroyedViewGivesBackItsProcedureAndLeavesTheHookToItsFolder)
 {
     const hostsim::Plugin& plugin = e2e::Plugin();
     hostsim::FolderWindow folder = hostsim::CreateFolderWindow(NULL, 0, 0, 300, 200);
@@ -453,12 +512,21 @@ TEST(PluginWindows, ADestroyedViewGivesBackItsProcedureAndTakesItsThreadsHookDow
     DestroyWindow(view.frame);
     UnhookWindowsHookEx(g_observer);
     EXPECT_EQ(hostProc, g_procAtNcDestroy);
-    // The folder window still exists, but its thread's hook went with the view.
-    EXPECT_FALSE(RepairRuns(folder.frame));
-    // A later announcement on the thread hooks it again.
-    hostsim::FolderWindow second = hostsim::CreateFolderWindow(NULL, 0, 0, 300, 200);
-    plugin.FolderCreate(second.frame);
+    // The folder window is still open: the thread keeps its hook, and the repairs go on.
     EXPECT_TRUE(RepairRuns(folder.frame));
-    DestroyWindow(second.frame);
+    DestroyWindow(folder.frame);
+}
+
+// Once it has taken a window over, the plug-in stays loaded however often it is released:
+// the window's messages still run through it.
+TEST(PluginWindows, TheModuleStaysLoadedOnceAWindowRunsThroughIt)
+{
+    const hostsim::Plugin& plugin = e2e::Plugin();
+    hostsim::FolderWindow folder = hostsim::CreateFolderWindow(NULL, 0, 0, 300, 200);
+    plugin.FolderCreate(folder.frame);
+    for (int i = 0; i < 8; ++i)
+        FreeLibrary(plugin.module);
+    EXPECT_EQ(plugin.module, GetModuleHandleA("Velmora.dll"));
+    EXPECT_TRUE(RepairRuns(folder.frame));
     DestroyWindow(folder.frame);
 }

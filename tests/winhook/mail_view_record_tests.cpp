@@ -259,7 +259,7 @@ TEST_F(RecordTest, WindowAnnouncedTwiceKeepsItsFirstRecord)
 
 // ---- The thread's hook ------------------------------------------------------------------
 
-TEST_F(RecordTest, DestroyOfAnyAnnouncedWindowTakesTheThreadsHookDown)
+TEST_F(RecordTest, DestroyOfTheLastAnnouncedWindowTakesTheThreadsHookDown)
 {
     DWORD thread = GetCurrentThreadId();
     ASSERT_TRUE(InstallForeignHook(WM_APP) != NULL);
@@ -272,11 +272,9 @@ TEST_F(RecordTest, DestroyOfAnyAnnouncedWindowTakesTheThreadsHookDown)
     ASSERT_EQ(1u, g_threadHookRegistry.size());
     ASSERT_TRUE(FindThreadHook(thread) != NULL);
 
+    // The view is still open: the thread keeps its hook, which keeps no message from others.
     EXPECT_TRUE(DestroyWindow(folder));
-    EXPECT_EQ(NULL, FindThreadHook(thread));
-    EXPECT_EQ(NULL, FindThreadHookEntry(thread));
-    EXPECT_TRUE(g_threadHookRegistry.empty());
-    // The view is still taken over, and no hook is left to keep its messages from others.
+    EXPECT_TRUE(FindThreadHook(thread) != NULL);
     ASSERT_TRUE(RecordOf(view) != NULL);
     g_foreignWatched = view;
     g_foreignSeen.clear();
@@ -284,12 +282,15 @@ TEST_F(RecordTest, DestroyOfAnyAnnouncedWindowTakesTheThreadsHookDown)
     EXPECT_EQ(1003, SendMessageA(view, WM_APP + 3, 0, 0));
     EXPECT_EQ(std::vector<UINT>({WM_APP + 2, WM_APP + 3}), g_foreignSeen);
 
-    // A later announcement hooks the thread again; the next destruction takes it down.
+    // The hook goes with the last window; a later announcement hooks the thread again.
+    EXPECT_TRUE(DestroyWindow(view));
+    EXPECT_EQ(NULL, FindThreadHook(thread));
+    EXPECT_EQ(NULL, FindThreadHookEntry(thread));
+    EXPECT_TRUE(g_threadHookRegistry.empty());
     QPCFolderCreate(later);
     ASSERT_EQ(1u, g_threadHookRegistry.size());
-    EXPECT_TRUE(DestroyWindow(view));
-    EXPECT_TRUE(g_threadHookRegistry.empty());
     EXPECT_TRUE(DestroyWindow(later));
+    EXPECT_TRUE(g_threadHookRegistry.empty());
     EXPECT_TRUE(g_winHookRegistry.empty());
     EXPECT_EQ(before, CrtHeapBytes());
 }
