@@ -1,5 +1,3 @@
-#include "plugin/plugin_state.h"
+#include "base/module.h"
 
 HINSTANCE g_hInstance;
-HostCommandId g_restoreCommandId;
-HostCommandId g_alignCommandId;

@@ -1,8 +1,6 @@
-// Process-wide values of the plug-in boundary.
+// The plug-in module's instance handle: set at process attach, and the source of every
+// resource of the plug-in.
 #pragma once
 #include <windows.h>
-#include "plugin/host_api.h"
 
-extern HINSTANCE g_hInstance;              // set at process attach; all resources come from it
-extern HostCommandId g_restoreCommandId;   // RestoreEditText's identifier, set at start-up
-extern HostCommandId g_alignCommandId;     // AlignSaveAndOpen's identifier, set at start-up
+extern HINSTANCE g_hInstance;

@@ -202,7 +202,7 @@ double TimeWithPluginHook(HWND window)
     ThreadHookEntry entry;
     entry.hook = 0;
     entry.threadId = GetCurrentThreadId();
-    if (!entry.Install())
+    if (!entry.Install(CallWndHookProc))
         g_lostMessages = true;
     double ns = TimeSends(window, kHookSends);
     entry.Remove();
@@ -230,7 +230,7 @@ void BenchThreadHook()
     ThreadHookEntry entry;
     entry.hook = 0;
     entry.threadId = GetCurrentThreadId();
-    entry.Install();
+    entry.Install(CallWndHookProc);
     const int lookups = 1000000;
     std::vector<double> own;
     UINT_PTR sum = 0;

@@ -13,7 +13,7 @@
 
 #include "hostsim/host_sim.h"
 #include "mailview/mail_file.h"
-#include "plugin/host_api.h"
+#include "base/host_api.h"
 
 namespace {
 
@@ -173,12 +173,13 @@ double TimeToggle(HWND view, size_t* bodyBytes, size_t* wideUnits)
     QueryPerformanceCounter(&start);
     MailBodyBuffer body;
     ExtractMailBody(view, kBoundary, &body);
-    wchar_t* wide = body.size() > 1 ? Utf8ToUtf16(reinterpret_cast<const char*>(&body[0])) : NULL;
+    std::wstring wide;
+    if (body.size() > 1)
+        Utf8ToUtf16(reinterpret_cast<const char*>(&body[0]), &wide);
     QueryPerformanceCounter(&end);
     SampleFullest();
     *bodyBytes = body.size();
-    *wideUnits = wide ? wcslen(wide) : 0;
-    free(wide);
+    *wideUnits = wide.size();
     return Seconds(start, end);
 }
 
@@ -193,9 +194,10 @@ void TimeSteps(const char* path, double* read, double* decode, double* convert)
     if (encoding == Base64 && body.size() > 1)
         DecodeBase64Body(&body);
     QueryPerformanceCounter(&t2);
-    wchar_t* wide = body.size() > 1 ? Utf8ToUtf16(reinterpret_cast<const char*>(&body[0])) : NULL;
+    std::wstring wide;
+    if (body.size() > 1)
+        Utf8ToUtf16(reinterpret_cast<const char*>(&body[0]), &wide);
     QueryPerformanceCounter(&t3);
-    free(wide);
     *read = Seconds(t0, t1) < *read ? Seconds(t0, t1) : *read;
     *decode = Seconds(t1, t2) < *decode ? Seconds(t1, t2) : *decode;
     *convert = Seconds(t2, t3) < *convert ? Seconds(t2, t3) : *convert;

@@ -23,7 +23,7 @@
 #include "mailview/mailtext/mail_text.h"
 #include "mailview/unicode_pane.h"
 #include "plugin/entry_points.h"
-#include "plugin/plugin_state.h"
+#include "base/module.h"
 #include "tests/support/test_support.h"
 #include "winhook/win_hook.h"
 
@@ -209,11 +209,12 @@ void TimeFileParts(const View& view, double* extract, double* convert)
 {
     double t0 = bench::Now();
     MailBodyBuffer body;
-    ExtractMailBody(view.controller->hwnd, view.controller->boundary, &body);
+    ExtractMailBody(view.controller->hwnd, view.controller->boundary.Get(), &body);
     double t1 = bench::Now();
-    wchar_t* text = body.size() > 1 ? Utf8ToUtf16(reinterpret_cast<const char*>(body.data())) : NULL;
+    std::wstring text;
+    if (body.size() > 1)
+        Utf8ToUtf16(reinterpret_cast<const char*>(body.data()), &text);
     double t2 = bench::Now();
-    std::free(text);
     *extract = t1 - t0;
     *convert = t2 - t1;
 }

@@ -1,11 +1,12 @@
 #include "dialogfix/button_align.h"
 
 #include "dialogfix/open_file_dialog.h"
-#include "plugin/plugin_state.h"
+#include "trace/boundary_guard.h"
 #include "winhook/win_hook.h"
 
 const char kSaveAndOpenCaption[] = "\x95\xDB\x91\xB6\x82\xB5\x82\xC4\x8A\x4A\x82\xAD\x28\x26\x4F\x29";
 
+HostCommandId g_alignCommandId;
 HWND g_alignDialog;
 
 namespace {
@@ -52,31 +53,39 @@ void RequestButtonAlignment(HWND window)
     PostMessageA(host, WM_COMMAND, g_alignCommandId, 0);
 }
 
-BOOL WINAPI AlignSaveAndOpen(HWND, LPARAM)
+namespace {
+
+void AlignButton()
 {
     // Before any request there is no window to align; never search the top-level windows.
     // Nor act on a window that has gone, or on another that has been given its handle.
     if (!g_alignDialog || !IsOpenFileWindow(g_alignDialog))
-        return FALSE;
+        return;
     HWND inner = FindWindowExA(g_alignDialog, NULL, "#32770", NULL);
     if (!inner)
-        return FALSE;
+        return;
     HWND button = FindWindowExA(inner, NULL, NULL, kSaveAndOpenCaption);
     HWND label = FindWindowExA(inner, NULL, "Static", NULL);
     if (!button || !label)
-        return FALSE;
+        return;
     RECT buttonRect, labelRect;
     if (!GetWindowRect(button, &buttonRect) || !GetWindowRect(label, &labelRect))
-        return FALSE;
+        return;
     // SetWindowPos places a child in its parent's client area: measured from there, the
     // button keeps its horizontal place even when the inner dialog has a frame.
     POINT origin = {0, 0};
     if (!ClientToScreen(inner, &origin))
-        return FALSE;
+        return;
     int x = buttonRect.left - origin.x;
     int buttonHeight = buttonRect.bottom - buttonRect.top;
     int y = (labelRect.top - origin.y) + ((labelRect.bottom - labelRect.top) - buttonHeight) / 2;
     SetWindowPos(button, NULL, x, y, buttonRect.right - buttonRect.left, buttonHeight,
                  SWP_NOZORDER | SWP_NOSIZE);
-    return FALSE;
+}
+
+}  // namespace
+
+BOOL WINAPI AlignSaveAndOpen(HWND, LPARAM)
+{
+    return Guarded("AlignSaveAndOpen", [] { AlignButton(); return FALSE; }, [] { return FALSE; });
 }

@@ -2,9 +2,12 @@
 #pragma once
 #include <windows.h>
 
+#include "base/host_api.h"
+
 // The caption of the button, in code page 932: "保存して開く(&O)".
 extern const char kSaveAndOpenCaption[];
 
+extern HostCommandId g_alignCommandId;   // AlignSaveAndOpen's identifier, set at start-up
 extern HWND g_alignDialog;   // the window whose button the next AlignSaveAndOpen moves
 
 // 1 and the major version when RtlGetVersion could be asked; 0 otherwise.

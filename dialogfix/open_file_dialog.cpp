@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "dialogfix/button_align.h"
-#include "plugin/plugin_state.h"
+#include "trace/boundary_guard.h"
 #include "trace/debug_trace.h"
 #include "winhook/thread_hook.h"
 #include "winhook/win_hook.h"
 
 const char kOpenFileTitle[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x8A\x4A\x82\xAD";
 
+HostCommandId g_restoreCommandId;
 HWND g_openFileDialog;
 char g_savedEditText[257];
 bool g_textWasCleaned;
@@ -157,21 +158,19 @@ LRESULT CALLBACK CallWndHookProc(int nCode, WPARAM wParam, LPARAM lParam)
         return 0;
     if (nCode != HC_ACTION)
         return CallNextHookEx(hook, nCode, wParam, lParam);
-    if (lParam) {
-        try {
-            Observe(*reinterpret_cast<const CWPSTRUCT*>(lParam));
-        } catch (...) {
-        }
-    }
+    if (lParam)
+        Guarded("CallWndHookProc", [&] { Observe(*reinterpret_cast<const CWPSTRUCT*>(lParam)); }, [] {});
     return CallNextHookEx(hook, HC_ACTION, wParam, lParam);
 }
 
-BOOL WINAPI RestoreEditText(HWND, LPARAM)
+namespace {
+
+void RestoreSavedText()
 {
     // An empty saved text is something to put back when cleaning left it empty: a name
     // made only of control characters.
     if (g_savedEditText[0] == '\0' && !g_textWasCleaned)
-        return FALSE;
+        return;
     // Only into the field as it was watched: not one that has gone, or moved out of its
     // open-file window, nor a window that has been given its handle since.
     HWND dialog = GetParent(g_restoreEdit);
@@ -184,5 +183,11 @@ BOOL WINAPI RestoreEditText(HWND, LPARAM)
     if (!g_textWasCleaned)
         g_savedEditText[0] = '\0';
     g_textWasCleaned = false;
-    return FALSE;
+}
+
+}  // namespace
+
+BOOL WINAPI RestoreEditText(HWND, LPARAM)
+{
+    return Guarded("RestoreEditText", [] { RestoreSavedText(); return FALSE; }, [] { return FALSE; });
 }

@@ -4,9 +4,12 @@
 #pragma once
 #include <windows.h>
 
+#include "base/host_api.h"
+
 // The title of the watched window, in code page 932: "ファイルを開く".
 extern const char kOpenFileTitle[];
 
+extern HostCommandId g_restoreCommandId;   // RestoreEditText's identifier, set at start-up
 extern HWND g_openFileDialog;       // the watched window; 0 when none is watched
 extern char g_savedEditText[257];   // up to 256 text bytes and a NUL; empty: nothing saved
 extern bool g_textWasCleaned;       // the saved text lost control characters

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
-#include "plugin/host_api.h"
+#include "base/host_api.h"
+#include "base/scoped.h"
 
 bool MultipartHasUtf8Part(HWND view, const char* boundary)
 {
@@ -38,34 +40,35 @@ void DecodeBase64Body(MailBodyBuffer* buffer)
     // Four characters give at most three bytes, so this room always suffices and the
     // text is decoded once, not measured first and then decoded.
     const size_t room = textLength / 4 * 3 + 3;
-    BYTE* decoded = static_cast<BYTE*>(malloc(room));
-    if (!decoded)
+    ScopedHandle<CHeapTraits<BYTE> > decoded(static_cast<BYTE*>(malloc(room)));
+    if (!decoded.IsValid())
         return;
     DWORD written = static_cast<DWORD>(room);
-    if (CryptStringToBinaryA(text, static_cast<DWORD>(textLength), CRYPT_STRING_BASE64, decoded, &written, NULL,
-                             NULL) &&
+    if (CryptStringToBinaryA(text, static_cast<DWORD>(textLength), CRYPT_STRING_BASE64, decoded.Get(), &written,
+                             NULL, NULL) &&
         written <= room && static_cast<size_t>(written) < buffer->capacity()) {
         // The decoded bytes and their NUL fit in the room the text had, so nothing is
         // allocated here and nothing can throw.
-        buffer->assign(decoded, decoded + written);
+        buffer->assign(decoded.Get(), decoded.Get() + written);
         buffer->push_back(0);
     }
-    free(decoded);
 }
 
-wchar_t* Utf8ToUtf16(const char* text)
+bool Utf8ToUtf16(const char* text, std::wstring* out)
 {
-    if (!text)
-        return NULL;
+    if (!text || !out)
+        return false;
     int count = MultiByteToWideChar(CP_UTF8, 0, text, -1, NULL, 0);
-    if (count < 0 || static_cast<size_t>(count) >= SIZE_MAX / sizeof(wchar_t) - 1 || count == INT_MAX)
-        return NULL;
-    wchar_t* wide = static_cast<wchar_t*>(malloc((static_cast<size_t>(count) + 1) * sizeof(wchar_t)));
-    if (!wide)
-        return NULL;
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, count + 1);
-    wide[count] = 0;
-    return wide;
+    if (count <= 0)
+        return false;
+    try {
+        out->resize(static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, &(*out)[0], count);
+    out->resize(static_cast<size_t>(count) - 1);   // without the terminator the call wrote
+    return true;
 }
 
 // "【UNICODE表示はここまでです。長いメールのため、先頭の部分だけを表示しています】"
@@ -88,15 +91,18 @@ bool IsBlank(wchar_t c)
 
 }  // namespace
 
-wchar_t* BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits)
+bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane)
 {
+    if (!pane)
+        return false;
+    pane->clear();
     if (body.empty() || maxUnits == 0)
-        return NULL;
+        return false;
     const char* text = reinterpret_cast<const char*>(&body[0]);
     const void* nul = std::memchr(text, 0, body.size());
     size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : body.size();
     if (length == 0)
-        return NULL;
+        return false;
 
     // Every code unit comes from at most four bytes, so this prefix yields more than is
     // shown; the rest of a huge body is never converted.
@@ -110,14 +116,23 @@ wchar_t* BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxL
         cut = true;
     }
     if (length > INT_MAX)
-        return NULL;
+        return false;
     int units = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), NULL, 0);
     if (units <= 0)
-        return NULL;
-    wchar_t* wide = static_cast<wchar_t*>(malloc(static_cast<size_t>(units) * sizeof(wchar_t)));
-    if (!wide)
-        return NULL;
-    MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), wide, units);
+        return false;
+    // A break follows at least half a line's worth of units: room for all of them.
+    const size_t markerUnits = std::wcslen(kPaneCutMarker);
+    const size_t shownAtMost = static_cast<size_t>(units) < maxUnits ? static_cast<size_t>(units) : maxUnits;
+    const size_t breaks = maxLineUnits >= 2 ? shownAtMost / (maxLineUnits / 2) + 1 : 0;
+    std::wstring wide;
+    try {
+        wide.resize(static_cast<size_t>(units));
+        pane->resize(shownAtMost + 2 * breaks + markerUnits);
+    } catch (const std::bad_alloc&) {
+        pane->clear();
+        return false;
+    }
+    MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), &wide[0], units);
     size_t shown = static_cast<size_t>(units);
     if (shown > maxUnits) {
         shown = maxUnits;
@@ -127,14 +142,7 @@ wchar_t* BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxL
         cut = true;
     }
 
-    // A break follows at least half a line's worth of units: room for all of them.
-    const size_t markerUnits = std::wcslen(kPaneCutMarker);
-    const size_t breaks = maxLineUnits >= 2 ? shown / (maxLineUnits / 2) + 1 : 0;
-    wchar_t* out = static_cast<wchar_t*>(malloc((shown + 2 * breaks + markerUnits + 1) * sizeof(wchar_t)));
-    if (!out) {
-        free(wide);
-        return NULL;
-    }
+    wchar_t* out = &(*pane)[0];
     size_t used = 0;
     size_t column = 0;
     size_t afterBlank = 0;   // where a break after the line's last blank would go; 0: none
@@ -163,11 +171,10 @@ wchar_t* BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxL
         column = used - (at + 2);
         afterBlank = 0;
     }
-    free(wide);
     if (cut) {
         std::memcpy(out + used, kPaneCutMarker, markerUnits * sizeof(wchar_t));
         used += markerUnits;
     }
-    out[used] = 0;
-    return out;
+    pane->resize(used);
+    return true;
 }

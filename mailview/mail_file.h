@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 #include "mailview/mailtext/mail_text.h"
 
 // True when the view's mail file has a part that declares UTF-8 after the first delimiter
@@ -14,9 +16,8 @@ void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer);
 // Replaces the buffer's base64 text (and its NUL) by the decoded bytes and a NUL. A body
 // the decoder rejects keeps its text.
 void DecodeBase64Body(MailBodyBuffer* buffer);
-// A malloc'ed UTF-16 copy of NUL-terminated UTF-8 text; null without memory. The caller
-// frees it with free().
-wchar_t* Utf8ToUtf16(const char* text);
+// The UTF-16 text of NUL-terminated UTF-8 text, into out; false without text or memory.
+bool Utf8ToUtf16(const char* text, std::wstring* out);
 
 // Rich edit takes a long text slowly and a long line far more slowly (Wine's wraps a line
 // in time that grows with the square of its length), so a huge or hostile body would hold
@@ -28,8 +29,8 @@ const size_t kPaneLineUnits = 4096;
 // The text of a body for the pane: its UTF-8 text up to its first NUL in UTF-16, at most
 // maxUnits code units of it, a line break after every maxLineUnits code units of a line
 // (after a blank near the end when there is one; below 2: none), and, when text was left out, a
-// marker line saying so. Only a bounded prefix of a huge body is converted. Malloc'ed, or
-// null when the body holds no text or memory runs out; the caller frees it.
-wchar_t* BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits);
+// marker line saying so. Only a bounded prefix of a huge body is converted. Into pane;
+// false, with pane empty, when the body holds no text or memory runs out.
+bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane);
 // The line that ends a text that was cut.
 extern const wchar_t kPaneCutMarker[];

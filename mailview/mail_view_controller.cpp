@@ -1,12 +1,13 @@
 #include "mailview/mail_view_controller.h"
 
-#include <cstdlib>
+#include <string>
 
 #include "mailview/mail_file.h"
 #include "mailview/mailtext/mail_text.h"
 #include "mailview/unicode_pane.h"
-#include "plugin/plugin_state.h"
+#include "base/module.h"
 #include "resources/resource_ids.h"
+#include "trace/boundary_guard.h"
 
 HostCommandId g_toggleCommandId;
 TBADDBITMAP g_toolbarBitmap;
@@ -21,7 +22,7 @@ namespace {
 
 MailViewWinHook* FindController(HWND view)
 {
-    return static_cast<MailViewWinHook*>(FindWinHook(view));
+    return dynamic_cast<MailViewWinHook*>(FindWinHook(view));
 }
 
 // Reads the button's state back: the toolbar toggles it on a click.
@@ -47,10 +48,13 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
         if (!controller->hostPane)
             return 0;
     }
-    int kind = ClassifyMailHeader(headerText ? headerText : "", &controller->boundary);
+    // The reader frees the slot's old boundary and may store a new one.
+    char* slot = controller->boundary.Release();
+    int kind = ClassifyMailHeader(headerText ? headerText : "", &slot);
+    controller->boundary.Reset(slot);
     bool utf8 = kind == Utf8 ||
-                (kind == MultipartAlternative && controller->boundary &&
-                 MultipartHasUtf8Part(controller->hwnd, controller->boundary));
+                (kind == MultipartAlternative && controller->boundary.IsValid() &&
+                 MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()));
     // A toggle that could not be added is tried again at the next UTF-8 mail.
     if (utf8 && !controller->buttonAdded)
         AddToggleButton(controller);
@@ -77,15 +81,14 @@ void ToggleView(MailViewWinHook* controller)
     }
     if (on) {
         MailBodyBuffer body;
-        ExtractMailBody(controller->hwnd, controller->boundary, &body);
+        ExtractMailBody(controller->hwnd, controller->boundary.Get(), &body);
         if (!body.empty())
             CopyTextFormats(controller->hostPane, controller->unicodePane, FALSE);
-        wchar_t* text = NULL;
+        std::wstring text;
         if (body.size() > 1)
-            text = BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits);
+            BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text);
         // Without readable text the pane is emptied: it must never show an earlier mail.
-        StreamInText(text ? text : L"", controller->unicodePane);
-        std::free(text);
+        StreamInText(text.c_str(), controller->unicodePane);
         LayoutPane(controller->hostPane, controller->unicodePane);
     }
     ShowPanes(controller->hostPane, controller->unicodePane, on);
@@ -100,29 +103,22 @@ DWORD LoadMail(HWND view, const char* headerText)
         return 0;
     if (!controller->isView)
         return 1;
-    EnterWinHook(controller);
-    DWORD result = 0;
-    try {
-        result = LoadMailInto(controller, headerText);
-    } catch (...) {
-        result = 0;
-    }
-    LeaveWinHook(controller);
-    return result;
+    WinHookUse use(controller);
+    return LoadMailInto(controller, headerText);
 }
 
 BOOL WINAPI ToggleUnicodeView(HWND view, LPARAM)
 {
-    MailViewWinHook* controller = FindController(view);
-    if (!controller || !controller->isView || !controller->isUtf8)
-        return FALSE;
-    EnterWinHook(controller);
-    try {
-        ToggleView(controller);
-    } catch (...) {
-    }
-    LeaveWinHook(controller);
-    return FALSE;
+    return Guarded("ToggleUnicodeView",
+                   [&] {
+                       MailViewWinHook* controller = FindController(view);
+                       if (controller && controller->isView && controller->isUtf8) {
+                           WinHookUse use(controller);
+                           ToggleView(controller);
+                       }
+                       return FALSE;
+                   },
+                   [] { return FALSE; });
 }
 
 void AddToggleButton(MailViewWinHook* controller)

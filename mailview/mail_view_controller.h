@@ -5,7 +5,7 @@
 #include <commctrl.h>
 
 #include "mailview/mail_view_win_hook.h"
-#include "plugin/host_api.h"
+#include "base/host_api.h"
 
 extern HostCommandId g_toggleCommandId;   // ToggleUnicodeView's identifier; 0 until registered
 extern TBADDBITMAP g_toolbarBitmap;       // the toggle's image, loaded on first need

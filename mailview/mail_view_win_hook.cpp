@@ -1,10 +1,10 @@
 #include "mailview/mail_view_win_hook.h"
 
-#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "mailview/mail_view_controller.h"
-#include "plugin/plugin_state.h"
+#include "base/module.h"
 #include "resources/resource_ids.h"
 #include "winhook/thread_hook.h"
 
@@ -32,7 +32,6 @@ MailViewWinHook::MailViewWinHook(HWND window)
       isView(0),
       isUtf8(0),
       buttonAdded(0),
-      boundary(NULL),
       toolbar(NULL),
       unicodePane(NULL),
       hostPane(NULL),
@@ -46,9 +45,7 @@ MailViewWinHook::MailViewWinHook(HWND window)
 
 void ReleaseMailViewWinHook(CLSWinHook* object)
 {
-    MailViewWinHook* record = static_cast<MailViewWinHook*>(object);
-    std::free(record->boundary);
-    delete record;
+    delete static_cast<MailViewWinHook*>(object);
 }
 
 LRESULT MailViewWinHook::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled)
@@ -59,13 +56,12 @@ LRESULT MailViewWinHook::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         // The thread's hook serves every window announced on the thread: it goes with the
         // last of them, so that a closed view does not end the repairs for its folder.
         DWORD thread = GetCurrentThreadId();
-        ThreadHookEntry* entry = FindThreadHookEntry(thread);
-        if (entry && !OtherWindowOnThread(hwnd, thread)) {
-            entry->Remove();
-            delete entry;
+        if (!OtherWindowOnThread(hwnd, thread)) {
+            std::unique_ptr<ThreadHookEntry> entry(FindThreadHookEntry(thread));
+            if (entry)
+                entry->Remove();
         }
-        std::free(boundary);
-        boundary = NULL;
+        boundary.Reset();
         return 0;
     }
     case WM_SIZE:

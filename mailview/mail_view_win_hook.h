@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "base/scoped.h"
 #include "winhook/win_hook.h"
 
 class MailViewWinHook final : public CLSWinHook {
@@ -15,7 +16,7 @@ public:
     unsigned char isView;   // 1 for a mail view; folder windows only get the WM_DESTROY work
     unsigned char isUtf8;   // 1 while the mail last loaded is UTF-8 (the toggle is meant visible)
     unsigned char buttonAdded;   // 1 once the separator and the toggle are on the toolbar
-    char* boundary;         // owned, C heap; the multipart boundary of the loaded mail, or null
+    ScopedCString boundary;  // the multipart boundary of the loaded mail, or none
     TBBUTTON button;        // the toggle button, handed to the toolbar as it stands
     HWND toolbar;           // the view's "ToolbarWindow32", once found
     HWND unicodePane;       // the plug-in's Unicode rich-edit pane, once created

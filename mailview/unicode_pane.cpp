@@ -7,8 +7,10 @@
 #include <cwchar>
 
 #include "mailview/mail_view_win_hook.h"
-#include "plugin/plugin_state.h"
+#include "base/module.h"
+#include "base/scoped.h"
 #include "resources/resource_ids.h"
+#include "trace/boundary_guard.h"
 #include "winhook/win_hook.h"
 
 HMODULE g_richEditLibrary = NULL;
@@ -97,18 +99,15 @@ void DropFinalMarkPrefix(HWND pane, const CHARRANGE& range, const wchar_t* prefi
 void ShowContextMenu(HWND pane, LPARAM lParam)
 {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(pane, GWLP_HINSTANCE));
-    HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_PANE_MENU));
-    if (!menu)
+    ScopedMenu menu(LoadMenuA(instance, MAKEINTRESOURCEA(IDM_PANE_MENU)));
+    HMENU popup = menu.IsValid() ? GetSubMenu(menu.Get(), 0) : NULL;
+    if (!popup)
         return;
-    HMENU popup = GetSubMenu(menu, 0);
-    if (popup) {
-        // Signed: under mouse capture a click left of or above the pane is negative.
-        POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        ClientToScreen(pane, &point);
-        // The chosen entry comes back to the pane as a WM_COMMAND of its own.
-        TrackPopupMenu(popup, 0, point.x, point.y, 0, pane, NULL);
-    }
-    DestroyMenu(menu);
+    // Signed: under mouse capture a click left of or above the pane is negative.
+    POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ClientToScreen(pane, &point);
+    // The chosen entry comes back to the pane as a WM_COMMAND of its own.
+    TrackPopupMenu(popup, 0, point.x, point.y, 0, pane, NULL);
 }
 
 void RunPaneCommand(const MailViewWinHook* controller, HWND pane, WORD command)
@@ -228,7 +227,9 @@ LRESULT StreamInText(const wchar_t* text, HWND pane)
     return result;
 }
 
-DWORD CALLBACK StreamInCallback(DWORD_PTR cookieValue, LPBYTE buffer, LONG bytes, LONG* done)
+namespace {
+
+DWORD ServeStreamIn(DWORD_PTR cookieValue, LPBYTE buffer, LONG bytes, LONG* done)
 {
     if (done)
         *done = 0;
@@ -256,6 +257,35 @@ DWORD CALLBACK StreamInCallback(DWORD_PTR cookieValue, LPBYTE buffer, LONG bytes
     return 0;
 }
 
+DWORD TakeStreamOut(StreamOutCookie* cookie, LPBYTE buffer, LONG bytes, LONG* done)
+{
+    LONG units = buffer && bytes > 0 ? bytes / 2 : 0;
+    for (LONG i = 0; i < units; ++i) {
+        wchar_t c;
+        std::memcpy(&c, buffer + 2 * i, sizeof c);
+        if (cookie->atLineStart) {
+            if (cookie->prefix)
+                for (const wchar_t* p = cookie->prefix; *p; ++p)
+                    cookie->text.push_back(*p);
+            cookie->atLineStart = 0;
+        }
+        if (c == L'\n')
+            cookie->atLineStart = 1;
+        cookie->text.push_back(c);
+    }
+    if (done)
+        *done = bytes;
+    return 0;
+}
+
+}  // namespace
+
+DWORD CALLBACK StreamInCallback(DWORD_PTR cookieValue, LPBYTE buffer, LONG bytes, LONG* done)
+{
+    return Guarded("StreamInCallback", [&] { return ServeStreamIn(cookieValue, buffer, bytes, done); },
+                   [] { return DWORD(1); });
+}
+
 DWORD CALLBACK StreamOutCallback(DWORD_PTR cookieValue, LPBYTE buffer, LONG bytes, LONG* done)
 {
     if (done)
@@ -263,30 +293,13 @@ DWORD CALLBACK StreamOutCallback(DWORD_PTR cookieValue, LPBYTE buffer, LONG byte
     StreamOutCookie* cookie = reinterpret_cast<StreamOutCookie*>(cookieValue);
     if (!cookie || cookie->failed)
         return 1;
-    LONG units = buffer && bytes > 0 ? bytes / 2 : 0;
-    try {
-        for (LONG i = 0; i < units; ++i) {
-            wchar_t c;
-            std::memcpy(&c, buffer + 2 * i, sizeof c);
-            if (cookie->atLineStart) {
-                if (cookie->prefix)
-                    for (const wchar_t* p = cookie->prefix; *p; ++p)
-                        cookie->text.push_back(*p);
-                cookie->atLineStart = 0;
-            }
-            if (c == L'\n')
-                cookie->atLineStart = 1;
-            cookie->text.push_back(c);
-        }
-    } catch (...) {
-        // Out of memory: a part of the text must not reach the clipboard as the whole.
-        cookie->failed = 1;
-        std::vector<wchar_t>().swap(cookie->text);
-        return 1;
-    }
-    if (done)
-        *done = bytes;
-    return 0;
+    // Out of memory, say: a part of the text must not reach the clipboard as the whole.
+    return Guarded("StreamOutCallback", [&] { return TakeStreamOut(cookie, buffer, bytes, done); },
+                   [&] {
+                       cookie->failed = 1;
+                       std::vector<wchar_t>().swap(cookie->text);
+                       return DWORD(1);
+                   });
 }
 
 LRESULT CALLBACK UnicodePaneWndProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam)
@@ -305,19 +318,14 @@ LRESULT CALLBACK UnicodePaneWndProc(HWND pane, UINT message, WPARAM wParam, LPAR
             controller->unicodePane = NULL;
             controller->paneWndProc = NULL;
         }
-    } else if (controller && (message == WM_RBUTTONDOWN || message == WM_COMMAND)) {
-        try {
-            if (message == WM_RBUTTONDOWN) {
-                // The menu's loop may destroy the view and free the controller: nothing of
-                // it is used afterwards, and a pane that has gone gets nothing more.
-                ShowContextMenu(pane, lParam);
-                if (!IsWindow(pane))
-                    return 0;
-            } else {
-                RunPaneCommand(controller, pane, LOWORD(wParam));
-            }
-        } catch (...) {
-        }
+    } else if (controller && message == WM_RBUTTONDOWN) {
+        // The menu's loop may destroy the view and free the controller: nothing of it is
+        // used afterwards, and a pane that has gone gets nothing more.
+        Guarded("UnicodePaneWndProc", [&] { ShowContextMenu(pane, lParam); }, [] {});
+        if (!IsWindow(pane))
+            return 0;
+    } else if (controller && message == WM_COMMAND) {
+        Guarded("UnicodePaneWndProc", [&] { RunPaneCommand(controller, pane, LOWORD(wParam)); }, [] {});
     }
     return CallWindowProcA(previous, pane, message, wParam, lParam);
 }
@@ -328,8 +336,8 @@ MailViewWinHook* FindControllerByPane(HWND pane)
     if (!pane)
         return NULL;
     for (size_t i = 0; i < g_winHookRegistry.size(); ++i) {
-        MailViewWinHook* controller = static_cast<MailViewWinHook*>(g_winHookRegistry[i]);
-        if (controller->unicodePane == pane)
+        MailViewWinHook* controller = dynamic_cast<MailViewWinHook*>(g_winHookRegistry[i]);
+        if (controller && controller->unicodePane == pane)
             return controller;
     }
     return NULL;
@@ -353,32 +361,22 @@ void CopyToClipboard(HWND pane, const wchar_t* prefix)
         return;
     if (prefix && range.cpMin != range.cpMax)
         DropFinalMarkPrefix(pane, range, prefix, &cookie.text);
-    try {
-        cookie.text.push_back(L'\0');
-    } catch (...) {
-        return;
-    }
-
+    // The zeroed block ends with the terminator.
     SIZE_T size = cookie.text.size() * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
-    if (!block)
-        return;
-    void* memory = GlobalLock(block);
-    if (!memory) {
-        GlobalFree(block);
-        return;
+    ScopedGlobalMemory block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size + sizeof(wchar_t)));
+    {
+        ScopedGlobalLock memory(block.Get());
+        if (!memory.Get())
+            return;
+        std::memcpy(memory.Get(), cookie.text.data(), size);
     }
-    std::memcpy(memory, cookie.text.data(), size);
-    GlobalUnlock(block);
-    if (!OpenClipboard(pane)) {
-        GlobalFree(block);
+    ScopedClipboard clipboard(pane);
+    if (!clipboard.IsOpen())
         return;
-    }
     EmptyClipboard();
     // The clipboard owns the block only once it has taken it.
-    if (!SetClipboardData(CF_UNICODETEXT, block))
-        GlobalFree(block);
-    CloseClipboard();
+    if (SetClipboardData(CF_UNICODETEXT, block.Get()))
+        block.Release();
 }
 
 void SelectAllText(HWND pane)

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "plugin/plugin_state.h"
+#include "base/module.h"
 
 // Only the module handle: once a window is taken over, the module is pinned and never
 // unloaded before the process ends (see the entry points).

@@ -1,5 +1,6 @@
 #include "plugin/entry_points.h"
 
+#include <memory>
 #include <new>
 
 #include "dialogfix/button_align.h"
@@ -7,9 +8,10 @@
 #include "mailview/mail_view_controller.h"
 #include "mailview/mail_view_win_hook.h"
 #include "mailview/unicode_pane.h"
-#include "plugin/host_api.h"
-#include "plugin/plugin_state.h"
+#include "base/host_api.h"
+#include "base/module.h"
 #include "resources/resource_ids.h"
+#include "trace/boundary_guard.h"
 #include "trace/debug_trace.h"
 #include "winhook/thread_hook.h"
 
@@ -33,20 +35,22 @@ void PinModule()
 void AttachController(HWND window, bool isView)
 {
     PinModule();
-    MailViewWinHook* controller = new (std::nothrow) MailViewWinHook(window);
+    // Once subclassed, the record is its window's, released after its WM_DESTROY; a window
+    // that cannot be taken over (or is taken over already) keeps no record.
+    std::unique_ptr<MailViewWinHook> controller(new (std::nothrow) MailViewWinHook(window));
     if (controller) {
         controller->isView = isView ? 1 : 0;
         controller->releaseProc = ReleaseMailViewWinHook;
-        // A window that cannot be taken over (or is taken over already) keeps no record.
-        if (!controller->Subclass())
-            ReleaseMailViewWinHook(controller);
+        if (controller->Subclass())
+            controller.release();
     }
-    ThreadHookEntry* entry = new (std::nothrow) ThreadHookEntry;
+    // The registry holds the entry once it is installed; the record's WM_DESTROY frees it.
+    std::unique_ptr<ThreadHookEntry> entry(new (std::nothrow) ThreadHookEntry);
     if (entry) {
         entry->hook = 0;
         entry->threadId = GetCurrentThreadId();
-        if (!entry->Install())
-            delete entry;
+        if (entry->Install(CallWndHookProc))
+            entry.release();
     }
 }
 
@@ -61,36 +65,44 @@ const char* WINAPI QPCGetPlugName()
 
 INT_PTR WINAPI QPCVersionInfo(HWND parent)
 {
-    return DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_VERSION), parent, VersionDialogProc, 0);
+    return Guarded("QPCVersionInfo",
+                   [&] { return DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_VERSION), parent, VersionDialogProc, 0); },
+                   [] { return INT_PTR(0); });
 }
 
 int WINAPI QPCStartUp(DWORD)
 {
-    BindHostApi();
-    DebugTraceConfigure(kTraceDebugger);
-    // Both are 0 when the host lacks its registration function: nothing is called then.
-    HostCommandId restore = HostRegistCallback(RestoreEditText);
-    HostCommandId align = HostRegistCallback(AlignSaveAndOpen);
-    g_restoreCommandId = restore;
-    g_alignCommandId = align;
-    return 1;
+    return Guarded("QPCStartUp",
+                   [] {
+                       BindHostApi();
+                       DebugTraceConfigure(kTraceDebugger);
+                       // Both are 0 when the host lacks its registration function: nothing
+                       // is called then.
+                       HostCommandId restore = HostRegistCallback(RestoreEditText);
+                       HostCommandId align = HostRegistCallback(AlignSaveAndOpen);
+                       g_restoreCommandId = restore;
+                       g_alignCommandId = align;
+                       return 1;
+                   },
+                   [] { return 0; });
 }
 
 void WINAPI QPCFolderCreate(HWND window)
 {
-    AttachController(window, false);
+    Guarded("QPCFolderCreate", [&] { AttachController(window, false); }, [] {});
 }
 
 void WINAPI QPCViewCreate(HWND window)
 {
-    AttachController(window, true);
+    Guarded("QPCViewCreate", [&] { AttachController(window, true); }, [] {});
 }
 
 DWORD WINAPI QPCViewLoadMail(HWND view, const char* headerText, DWORD)
 {
-    return LoadMail(view, headerText);
+    return Guarded("QPCViewLoadMail", [&] { return LoadMail(view, headerText); }, [] { return DWORD(0); });
 }
 
+// These do nothing, and so have nothing to guard; neither has QPCGetPlugName.
 void WINAPI QPCFolderClose(DWORD) {}
 void WINAPI QPCViewClose(DWORD) {}
 void WINAPI QPCViewInitMenu(DWORD, DWORD, DWORD) {}
@@ -100,13 +112,17 @@ void WINAPI QPCCleanUp() {}
 
 INT_PTR CALLBACK VersionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
-    if (message == WM_INITDIALOG)
-        return TRUE;
-    if (message == WM_COMMAND) {
-        if (LOWORD(wParam) == IDOK)
-            EndDialog(dialog, IDOK);
-        else if (LOWORD(wParam) == IDCANCEL)
-            EndDialog(dialog, IDCANCEL);
-    }
-    return FALSE;
+    return Guarded("VersionDialogProc",
+                   [&]() -> INT_PTR {
+                       if (message == WM_INITDIALOG)
+                           return TRUE;
+                       if (message == WM_COMMAND) {
+                           if (LOWORD(wParam) == IDOK)
+                               EndDialog(dialog, IDOK);
+                           else if (LOWORD(wParam) == IDCANCEL)
+                               EndDialog(dialog, IDCANCEL);
+                       }
+                       return FALSE;
+                   },
+                   [] { return INT_PTR(FALSE); });
 }

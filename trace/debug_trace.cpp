@@ -5,6 +5,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <utility>
+
+#include "trace/boundary_guard.h"
+
 namespace {
 
 const char kDefaultPortName[] = "COM1";
@@ -55,23 +59,36 @@ void ShowBox(const char* text)
 // Releases whatever an opening acquired; the output is then not open.
 void CloseOutput()
 {
-    if (g_debugTrace.handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(g_debugTrace.handle);
-        g_debugTrace.handle = INVALID_HANDLE_VALUE;
-    }
-    if (g_debugTrace.socket != INVALID_SOCKET) {
-        closesocket(g_debugTrace.socket);
-        g_debugTrace.socket = INVALID_SOCKET;
-    }
-    if (g_debugTrace.socketsStarted) {
-        WSACleanup();
-        g_debugTrace.socketsStarted = 0;
-    }
+    g_debugTrace.handle.Reset();
+    g_debugTrace.socket.Reset();
+    g_debugTrace.sockets.Reset();
     g_debugTrace.openState = -1;
 }
 
+// The settings that name an output.
+struct OutputSettings {
+    int kind;
+    char portName[kTracePortNameSize];
+    DWORD baudRate;
+    WORD datagramPort;
+    char hostName[kTraceHostNameSize];
+    char logFileName[kTraceLogNameSize];
+};
+
+OutputSettings CurrentSettings()
+{
+    OutputSettings settings;
+    settings.kind = g_debugTrace.kind;
+    memcpy(settings.portName, g_debugTrace.portName, sizeof settings.portName);
+    settings.baudRate = g_debugTrace.baudRate;
+    settings.datagramPort = g_debugTrace.datagramPort;
+    memcpy(settings.hostName, g_debugTrace.hostName, sizeof settings.hostName);
+    memcpy(settings.logFileName, g_debugTrace.logFileName, sizeof settings.logFileName);
+    return settings;
+}
+
 // 1 when the output opened with before's settings is not the one that now's settings name.
-int OutputChanged(const DebugTraceState& before, const DebugTraceState& now)
+int OutputChanged(const OutputSettings& before, const OutputSettings& now)
 {
     if (before.kind != now.kind)
         return 1;
@@ -136,29 +153,18 @@ int SetUpSerialPort(HANDLE port, DWORD baudRate)
 
 int OpenSerial()
 {
-    HANDLE port = CreateFileA(g_debugTrace.portName, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (port == INVALID_HANDLE_VALUE)
+    ScopedFile port(CreateFileA(g_debugTrace.portName, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                OPEN_EXISTING, 0, NULL));
+    if (!port.IsValid() || SetUpSerialPort(port.Get(), g_debugTrace.baudRate) != 0)
         return 1;
-    if (SetUpSerialPort(port, g_debugTrace.baudRate) != 0) {
-        CloseHandle(port);
-        return 1;
-    }
-    g_debugTrace.handle = port;
+    g_debugTrace.handle = std::move(port);
     return 0;
 }
 
 int OpenUdp()
 {
-    WSADATA data;
-    memset(&data, 0, sizeof(data));
-    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+    if (!g_debugTrace.sockets.Start())
         return 1;
-    g_debugTrace.socketsStarted = 1;
-    if (data.wVersion != MAKEWORD(1, 1)) {
-        CloseOutput();
-        return 1;
-    }
 
     sockaddr_in& destination = g_debugTrace.destination;
     memset(&destination, 0, sizeof(destination));
@@ -175,8 +181,8 @@ int OpenUdp()
     destination.sin_family = AF_INET;
     destination.sin_port = htons(g_debugTrace.datagramPort);
 
-    g_debugTrace.socket = socket(AF_INET, SOCK_DGRAM, 0);
-    if (g_debugTrace.socket == INVALID_SOCKET) {
+    g_debugTrace.socket.Reset(socket(AF_INET, SOCK_DGRAM, 0));
+    if (!g_debugTrace.socket.IsValid()) {
         CloseOutput();
         return 1;
     }
@@ -185,7 +191,7 @@ int OpenUdp()
     local.sin_family = AF_INET;
     local.sin_port = htons(0);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(g_debugTrace.socket, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) ==
+    if (bind(g_debugTrace.socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) ==
         SOCKET_ERROR) {
         CloseOutput();
         return 1;
@@ -195,22 +201,42 @@ int OpenUdp()
 
 int OpenLogFile()
 {
-    HANDLE file = CreateFileA(g_debugTrace.logFileName, GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                              CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return 1;
-    g_debugTrace.handle = file;
-    return 0;
+    g_debugTrace.handle.Reset(CreateFileA(g_debugTrace.logFileName, GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                                          CREATE_ALWAYS, 0, NULL));
+    return g_debugTrace.handle.IsValid() ? 0 : 1;
 }
 
 }  // namespace
 
-DebugTraceState g_debugTrace = {
+bool ScopedWinsock::Start()
+{
+    if (started_)
+        return true;
+    WSADATA data;
+    memset(&data, 0, sizeof(data));
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+        return false;
+    started_ = true;
+    if (data.wVersion != MAKEWORD(1, 1)) {
+        Reset();
+        return false;
+    }
+    return true;
+}
+
+void ScopedWinsock::Reset()
+{
+    if (started_)
+        WSACleanup();
+    started_ = false;
+}
+
+DebugTraceState& g_debugTrace = *new DebugTraceState{
     kTraceOff,              // kind
     -1,                     // openState
-    INVALID_HANDLE_VALUE,   // handle
-    INVALID_SOCKET,         // socket
-    0,                      // socketsStarted
+    ScopedFile(),           // handle
+    ScopedSocket(),         // socket
+    {},                     // sockets
     {},                     // destination
     "COM1",                 // portName
     kDefaultBaudRate,       // baudRate
@@ -219,9 +245,14 @@ DebugTraceState g_debugTrace = {
     "debugw.log",           // logFileName
 };
 
+void TraceContainedException(const char* where) noexcept
+{
+    DebugTracePrint("EXCEPTION %s", where ? where : "");
+}
+
 void DebugTraceConfigure(int kind, ...) noexcept
 {
-    const DebugTraceState before = g_debugTrace;
+    const OutputSettings before = CurrentSettings();
     if (kind < kTraceOff || kind > kTraceDebugger)
         kind = kTraceOff;
     g_debugTrace.kind = kind;
@@ -255,7 +286,7 @@ void DebugTraceConfigure(int kind, ...) noexcept
     va_end(args);
 
     // An open output stays open only while it is still the one configured.
-    if (before.openState == 0 && OutputChanged(before, g_debugTrace))
+    if (g_debugTrace.openState == 0 && OutputChanged(before, CurrentSettings()))
         CloseOutput();
 }
 
@@ -310,7 +341,7 @@ void DebugTraceWrite(const char* line) noexcept
     case kTraceSerial:
     case kTraceLogFile: {
         DWORD written = 0;
-        if (!WriteFile(g_debugTrace.handle, line, static_cast<DWORD>(strlen(line)), &written, NULL)) {
+        if (!WriteFile(g_debugTrace.handle.Get(), line, static_cast<DWORD>(strlen(line)), &written, NULL)) {
             DWORD error = GetLastError();
             wsprintfA(text, "Werror=%d,%d", static_cast<int>(error), static_cast<int>(written));
             ShowBox(text);
@@ -319,7 +350,7 @@ void DebugTraceWrite(const char* line) noexcept
     }
     case kTraceUdp: {
         int length = static_cast<int>(strlen(line));
-        int sent = sendto(g_debugTrace.socket, line, length, 0,
+        int sent = sendto(g_debugTrace.socket.Get(), line, length, 0,
                           reinterpret_cast<const sockaddr*>(&g_debugTrace.destination),
                           sizeof(g_debugTrace.destination));
         if (sent != length) {

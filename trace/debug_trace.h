@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <winsock.h>
 
+#include "base/scoped.h"
+
 enum TraceKind {
     kTraceOff = 0,
     kTraceSerial = 1,
@@ -20,13 +22,37 @@ enum {
     kTraceLineMaxText = 1000   // characters kept of a formatted line, before CR LF
 };
 
-// Process-wide, used on the host's user-interface thread only.
+struct SocketTraits {
+    typedef SOCKET Handle;
+    static Handle Invalid() { return INVALID_SOCKET; }
+    static void Close(Handle socket) { closesocket(socket); }
+};
+typedef ScopedHandle<SocketTraits> ScopedSocket;
+
+// A Windows Sockets 1.1 start-up held until Reset or destruction.
+class ScopedWinsock {
+public:
+    ScopedWinsock() : started_(false) {}
+    ~ScopedWinsock() { Reset(); }
+    ScopedWinsock(const ScopedWinsock&) = delete;
+    ScopedWinsock& operator=(const ScopedWinsock&) = delete;
+    // true when version 1.1 is started; a start-up of another version is undone at once.
+    bool Start();
+    void Reset();
+    bool IsStarted() const { return started_; }
+
+private:
+    bool started_;
+};
+
+// Process-wide, used on the host's user-interface thread only. Never destroyed: nothing
+// is closed from the library's exit, under the loader lock.
 struct DebugTraceState {
     int kind;                    // TraceKind; kTraceOff until configured
     int openState;               // -1 while the output is not open, 0 once it is
-    HANDLE handle;               // serial port or log file; INVALID_HANDLE_VALUE when none
-    SOCKET socket;               // datagram socket; INVALID_SOCKET when none
-    int socketsStarted;          // 1 while this channel holds a WSAStartup
+    ScopedFile handle;           // serial port or log file
+    ScopedSocket socket;         // datagram socket
+    ScopedWinsock sockets;       // held while the datagram output is open
     sockaddr_in destination;     // where datagrams go; filled when the output opens
     char portName[kTracePortNameSize];
     DWORD baudRate;
@@ -35,7 +61,7 @@ struct DebugTraceState {
     char logFileName[kTraceLogNameSize];
 };
 
-extern DebugTraceState g_debugTrace;
+extern DebugTraceState& g_debugTrace;
 
 // Sets the kind and its settings; opens nothing. Arguments after the kind:
 //   kTraceSerial:  const char* port, int baudCode (1 2400, 2 4800, 4 19200, 5 38400, else 9600)

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "dialogfix/open_file_dialog.h"
-
 std::vector<ThreadHookEntry*>& g_threadHookRegistry = *new std::vector<ThreadHookEntry*>;
 
 namespace {
@@ -20,7 +18,7 @@ bool EntryLess(const ThreadHookEntry* a, const ThreadHookEntry* b)
 
 }  // namespace
 
-int ThreadHookEntry::Install()
+int ThreadHookEntry::Install(HOOKPROC procedure)
 {
     if (hook || FindThreadHookEntry(threadId))
         return 0;
@@ -30,7 +28,7 @@ int ThreadHookEntry::Install()
     } catch (...) {
         return 0;
     }
-    hook = SetWindowsHookExA(WH_CALLWNDPROC, CallWndHookProc, NULL, threadId);
+    hook = SetWindowsHookExA(WH_CALLWNDPROC, procedure, NULL, threadId);
     if (!hook)
         return 0;
     g_threadHookRegistry.insert(

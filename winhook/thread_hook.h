@@ -8,10 +8,10 @@ struct ThreadHookEntry {
     HHOOK hook;       // 0 before installation, after a failed one and after removal
     DWORD threadId;   // the thread whose sent messages the hook sees; 0 after removal
 
-    // 1 when the hook is installed and the entry registered. A thread carries one hook:
-    // an entry for a thread that has one already is not installed, so that no hook is
-    // left behind when the thread's entry is removed.
-    int Install();
+    // 1 when the hook, with the given procedure, is installed and the entry registered.
+    // A thread carries one hook: an entry for a thread that has one already is not
+    // installed, so that no hook is left behind when the thread's entry is removed.
+    int Install(HOOKPROC procedure);
     // Takes the hook down and erases the thread's entries from the registry.
     void Remove();
 };

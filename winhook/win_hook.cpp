@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "trace/boundary_guard.h"
+
 std::vector<CLSWinHook*>& g_winHookRegistry = *new std::vector<CLSWinHook*>;
 
 namespace {
@@ -78,19 +80,29 @@ CLSWinHook* FindWinHook(HWND window)
     return *found;
 }
 
-void EnterWinHook(CLSWinHook* object)
+WinHookUse::WinHookUse(CLSWinHook* object) : object_(object)
 {
-    ++object->useCount;
+    ++object_->useCount;
 }
 
-void LeaveWinHook(CLSWinHook* object)
+WinHookUse::~WinHookUse()
 {
-    if (--object->useCount > 0 || !object->released || !object->releaseProc)
+    if (--object_->useCount > 0 || !object_->released || !object_->releaseProc)
         return;
-    void (*release)(CLSWinHook*) = object->releaseProc;
-    object->releaseProc = 0;
-    release(object);
+    void (*release)(CLSWinHook*) = object_->releaseProc;
+    object_->releaseProc = 0;
+    release(object_);
 }
+
+namespace {
+
+LRESULT CallPrevious(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return previous ? CallWindowProcA(previous, window, message, wParam, lParam)
+                    : DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
 
 LRESULT CALLBACK SubclassWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -98,32 +110,23 @@ LRESULT CALLBACK SubclassWndProc(HWND window, UINT message, WPARAM wParam, LPARA
     if (!object)
         return DefWindowProcA(window, message, wParam, lParam);
 
-    EnterWinHook(object);
+    WinHookUse use(object);
+    WNDPROC previous = object->prevWndProc;
+    // A handler that fails leaves the message to the previous procedure.
     BOOL handled = FALSE;
-    LRESULT result = 0;
+    LRESULT result = Guarded("SubclassWndProc",
+                             [&] { return object->HandleMessage(message, wParam, lParam, &handled); },
+                             [&] {
+                                 handled = FALSE;
+                                 return LRESULT(0);
+                             });
     if (message == WM_DESTROY) {
         // The handler sees it first; the previous procedure always gets it, after the
         // window has its procedure back and has left the registry.
-        try {
-            object->HandleMessage(message, wParam, lParam, &handled);
-        } catch (...) {
-        }
-        WNDPROC previous = object->prevWndProc;
+        previous = object->prevWndProc;
         object->Unsubclass();
         object->released = true;
-        result = previous ? CallWindowProcA(previous, window, message, wParam, lParam)
-                          : DefWindowProcA(window, message, wParam, lParam);
-    } else {
-        WNDPROC previous = object->prevWndProc;
-        try {
-            result = object->HandleMessage(message, wParam, lParam, &handled);
-        } catch (...) {
-            handled = FALSE;
-        }
-        if (!handled)
-            result = previous ? CallWindowProcA(previous, window, message, wParam, lParam)
-                              : DefWindowProcA(window, message, wParam, lParam);
+        handled = FALSE;
     }
-    LeaveWinHook(object);
-    return result;
+    return handled ? result : CallPrevious(previous, window, message, wParam, lParam);
 }

@@ -37,7 +37,15 @@ extern std::vector<CLSWinHook*>& g_winHookRegistry;
 CLSWinHook* FindWinHook(HWND window);
 LRESULT CALLBACK SubclassWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Keeps a registered object alive across a call that may let its window be destroyed
-// (a nested WM_DESTROY): the object is released when the last user leaves.
-void EnterWinHook(CLSWinHook* object);
-void LeaveWinHook(CLSWinHook* object);
+// Keeps a registered object alive for a scope whose calls may let its window be destroyed
+// (a nested WM_DESTROY): the object is released when the last use ends.
+class WinHookUse {
+public:
+    explicit WinHookUse(CLSWinHook* object);
+    ~WinHookUse();
+    WinHookUse(const WinHookUse&) = delete;
+    WinHookUse& operator=(const WinHookUse&) = delete;
+
+private:
+    CLSWinHook* object_;
+};

@@ -6,7 +6,6 @@
 
 #include "dialogfix/button_align.h"
 #include "dialogfix/open_file_dialog.h"
-#include "plugin/plugin_state.h"
 #include "tests/dialogfix/dialog_fixture.h"
 
 namespace dialogtest {

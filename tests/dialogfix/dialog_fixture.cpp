@@ -3,7 +3,6 @@
 #include "dialogfix/button_align.h"
 #include "dialogfix/open_file_dialog.h"
 #include "plugin/entry_points.h"
-#include "plugin/plugin_state.h"
 #include "tests/support/trace_log.h"
 #include "tests/winhook/exit_on_crash.h"
 #include "winhook/thread_hook.h"

@@ -7,7 +7,6 @@
 
 #include "dialogfix/button_align.h"
 #include "dialogfix/open_file_dialog.h"
-#include "plugin/plugin_state.h"
 #include "tests/dialogfix/dialog_fixture.h"
 #include "tests/support/test_support.h"
 #include "winhook/thread_hook.h"
@@ -476,7 +475,7 @@ TEST_F(OpenFileDialogTest, HookPassesEveryCallOnWhileItsThreadHasAnEntry)
     entry = new ThreadHookEntry;
     entry->hook = 0;
     entry->threadId = thread;
-    ASSERT_EQ(1, entry->Install());
+    ASSERT_EQ(1, entry->Install(CallWndHookProc));
     g_later = SetWindowsHookExA(WH_CALLWNDPROC, LaterHook, NULL, thread);
     ASSERT_TRUE(g_earlier && g_later);
     g_chainWatched = stranger_.frame;

@@ -8,7 +8,7 @@
 
 #ifdef HARDENING_LINKED
 #include "plugin/entry_points.h"
-#include "plugin/plugin_state.h"
+#include "base/module.h"
 #endif
 
 namespace hardening {

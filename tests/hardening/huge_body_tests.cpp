@@ -10,7 +10,7 @@
 
 #include "hostsim/host_sim.h"
 #include "mailview/mail_file.h"
-#include "plugin/host_api.h"
+#include "base/host_api.h"
 #include "tests/hardening/hardening_support.h"
 
 using namespace hardening;
@@ -74,16 +74,13 @@ TEST_F(HugeBody, EightBitBodyIsReadWholeAndConvertedWhole)
         ASSERT_EQ(bodyBytes - lines + 1, body.size());
         EXPECT_EQ(0, body.back());
         double start = Seconds();
-        wchar_t* wide = Utf8ToUtf16(reinterpret_cast<const char*>(&body[0]));
-        ASSERT_TRUE(wide != NULL);
-        EXPECT_EQ(lines * (line.size() - 1 - 6), std::wcslen(wide));   // three 3-byte characters a line
+        std::wstring wide;
+        ASSERT_TRUE(Utf8ToUtf16(reinterpret_cast<const char*>(&body[0]), &wide));
+        EXPECT_EQ(lines * (line.size() - 1 - 6), wide.size());   // three 3-byte characters a line
         std::printf("converted in %.2f s\n", Seconds() - start);
-        std::free(wide);
 
-        wchar_t* shown = BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits);
-        ASSERT_TRUE(shown != NULL);
-        std::wstring text(shown);
-        std::free(shown);
+        std::wstring text;
+        ASSERT_TRUE(BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text));
         EXPECT_EQ(std::wstring(kPaneCutMarker), text.substr(text.size() - std::wcslen(kPaneCutMarker)));
         EXPECT_EQ(kPaneTextUnits, text.size() - std::wcslen(kPaneCutMarker));   // lines short: no breaks
         EXPECT_EQ(Utf8ToWide(std::string(kLine, sizeof kLine - 3)), text.substr(0, text.find(L'\n')));
@@ -150,16 +147,17 @@ TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
     for (const Row& row : rows) {
         MailBodyBuffer body(row.utf8.begin(), row.utf8.end());
         body.push_back(0);
-        wchar_t* text = BodyToPaneText(body, row.maxUnits, row.maxLine);
-        ASSERT_TRUE(text != NULL) << row.what;
+        std::wstring text;
+        ASSERT_TRUE(BodyToPaneText(body, row.maxUnits, row.maxLine, &text)) << row.what;
         std::wstring expected = row.expected;
         if (!expected.empty() && expected[expected.size() - 1] == L'*')
             expected = expected.substr(0, expected.size() - 1) + kPaneCutMarker;
-        EXPECT_EQ(expected, std::wstring(text)) << row.what;
-        std::free(text);
+        EXPECT_EQ(expected, text) << row.what;
     }
+    std::wstring text = L"earlier";
     MailBodyBuffer empty;
-    EXPECT_EQ(NULL, BodyToPaneText(empty, 10, 4));
+    EXPECT_FALSE(BodyToPaneText(empty, 10, 4, &text));
+    EXPECT_EQ(L"", text);
     MailBodyBuffer onlyNul(1, 0);
-    EXPECT_EQ(NULL, BodyToPaneText(onlyNul, 10, 4));
+    EXPECT_FALSE(BodyToPaneText(onlyNul, 10, 4, &text));
 }

@@ -8,7 +8,7 @@
 
 #include "hostsim/host_sim.h"
 #include "mailview/mail_file.h"
-#include "plugin/host_api.h"
+#include "base/host_api.h"
 #include "tests/mailtext/mail_samples.h"
 
 namespace {
@@ -54,10 +54,8 @@ MailBodyBuffer Extract(const std::string& lfMail, const char* boundary = NULL)
 
 std::wstring Wide(const MailBodyBuffer& body)
 {
-    wchar_t* text = body.size() > 1 ? Utf8ToUtf16(reinterpret_cast<const char*>(&body[0])) : NULL;
-    std::wstring out = text ? text : L"(none)";
-    free(text);
-    return out;
+    std::wstring out;
+    return body.size() > 1 && Utf8ToUtf16(reinterpret_cast<const char*>(&body[0]), &out) ? out : L"(none)";
 }
 
 MailBodyBuffer Bytes(const char* text, size_t size)
@@ -89,11 +87,10 @@ TEST(Utf8ToUtf16, KeepsWhatCodePage932Loses)
 {
     EXPECT_EQ(kUtf16Line, Wide(Bytes(kUtf8Line, sizeof kUtf8Line)));
     EXPECT_EQ(L"a\xFFFD", Wide(Bytes("a\xFF", 3)));  // ill-formed: the platform's replacement
-    wchar_t* empty = Utf8ToUtf16("");
-    ASSERT_NE(nullptr, empty);
-    EXPECT_EQ(0, empty[0]);
-    free(empty);
-    EXPECT_EQ(nullptr, Utf8ToUtf16(NULL));
+    std::wstring text = L"earlier";
+    ASSERT_TRUE(Utf8ToUtf16("", &text));
+    EXPECT_EQ(L"", text);
+    EXPECT_FALSE(Utf8ToUtf16(NULL, &text));
 }
 
 TEST(ExtractMailBody, EveryTransferEncodingGivesTheSameText)

@@ -5,7 +5,7 @@
 
 #include "mailview/mail_view_controller.h"
 #include "mailview/unicode_pane.h"
-#include "plugin/plugin_state.h"
+#include "base/module.h"
 #include "winhook/win_hook.h"
 
 namespace panetest {

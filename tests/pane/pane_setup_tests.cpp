@@ -7,7 +7,7 @@
 #include <string>
 
 #include "mailview/unicode_pane.h"
-#include "plugin/plugin_state.h"
+#include "base/module.h"
 #include "tests/pane/pane_fixture.h"
 
 using panetest::ControlledView;

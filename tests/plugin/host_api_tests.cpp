@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "hostsim/host_sim.h"
-#include "plugin/host_api.h"
+#include "base/host_api.h"
 
 namespace {
 

@@ -112,7 +112,7 @@ TEST_F(TraceSerial, LinesReachThePortWithItsSettings)
     std::string got = tracetest::WaitForFileBytes(port.capture, offset + expected.size(), kArrivalTimeoutMs);
     EXPECT_EQ(expected, got.substr(offset));
 
-    DCB dcb = ReadState(g_debugTrace.handle);
+    DCB dcb = ReadState(g_debugTrace.handle.Get());
     EXPECT_EQ(19200u, dcb.BaudRate);
     EXPECT_EQ(ONESTOPBIT, dcb.StopBits);
     EXPECT_EQ(1u, dcb.fOutxCtsFlow);
@@ -125,7 +125,7 @@ TEST_F(TraceSerial, LinesReachThePortWithItsSettings)
 
     COMMTIMEOUTS timeouts;
     memset(&timeouts, 0, sizeof(timeouts));
-    ASSERT_TRUE(GetCommTimeouts(g_debugTrace.handle, &timeouts));
+    ASSERT_TRUE(GetCommTimeouts(g_debugTrace.handle.Get(), &timeouts));
     EXPECT_EQ(MAXDWORD, timeouts.ReadIntervalTimeout);
     EXPECT_EQ(0u, timeouts.ReadTotalTimeoutMultiplier);
     EXPECT_EQ(0u, timeouts.ReadTotalTimeoutConstant);
@@ -133,7 +133,7 @@ TEST_F(TraceSerial, LinesReachThePortWithItsSettings)
     EXPECT_EQ(2000u, timeouts.WriteTotalTimeoutConstant);
 
     DWORD mask = 0;
-    ASSERT_TRUE(GetCommMask(g_debugTrace.handle, &mask));
+    ASSERT_TRUE(GetCommMask(g_debugTrace.handle.Get(), &mask));
     EXPECT_EQ(static_cast<DWORD>(EV_RXCHAR), mask);
     EXPECT_TRUE(TakeCaughtBoxes().empty());
 }
@@ -146,11 +146,11 @@ TEST_F(TraceSerial, ChangedRateReopensThePort)
 
     DebugTraceConfigure(kTraceSerial, port.name, 5);
     DebugTracePrint("fast");
-    EXPECT_EQ(38400u, ReadState(g_debugTrace.handle).BaudRate);
+    EXPECT_EQ(38400u, ReadState(g_debugTrace.handle.Get()).BaudRate);
     DebugTraceConfigure(kTraceSerial, port.name, 1);
     DebugTracePrint("slow");
     ASSERT_EQ(0, g_debugTrace.openState);
-    EXPECT_EQ(2400u, ReadState(g_debugTrace.handle).BaudRate);
+    EXPECT_EQ(2400u, ReadState(g_debugTrace.handle.Get()).BaudRate);
 
     std::string expected = "fast\r\nslow\r\n";
     std::string got = tracetest::WaitForFileBytes(port.capture, offset + expected.size(), kArrivalTimeoutMs);
@@ -197,7 +197,7 @@ TEST_F(TraceSerial, PortThatCannotBeOpenedShowsEveryLineAndEveryLineRetries)
 
     DebugTracePrint("line %d", 4);
     EXPECT_EQ(-1, g_debugTrace.openState);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, g_debugTrace.handle);
+    EXPECT_FALSE(g_debugTrace.handle.IsValid());
     std::vector<CaughtBox> boxes = TakeCaughtBoxes();
     ASSERT_EQ(4u, boxes.size());
     for (int i = 0; i < 4; ++i)

@@ -209,7 +209,7 @@ TEST(TraceSockets, FailedOpeningsRetryAndLeaveWindowsSocketsBalanced)
     ExpectBox(boxes[1], "try 2");
     ExpectBox(boxes[2], "try 3");
     EXPECT_EQ(-1, g_debugTrace.openState);
-    EXPECT_EQ(INVALID_SOCKET, g_debugTrace.socket);
+    EXPECT_FALSE(g_debugTrace.socket.IsValid());
     EXPECT_TRUE(SocketsIdle()) << "each failed opening cleaned up its start";
 
     // An open output holds Windows Sockets; turning the channel off lets it go.
@@ -218,7 +218,7 @@ TEST(TraceSockets, FailedOpeningsRetryAndLeaveWindowsSocketsBalanced)
     EXPECT_EQ(0, g_debugTrace.openState);
     EXPECT_TRUE(TakeCaughtBoxes().empty());
     DebugTraceConfigure(kTraceOff);
-    EXPECT_EQ(INVALID_SOCKET, g_debugTrace.socket);
+    EXPECT_FALSE(g_debugTrace.socket.IsValid());
     EXPECT_TRUE(SocketsIdle());
 }
 

@@ -145,7 +145,7 @@ TEST_F(RecordTest, NewRecordHoldsItsFirstValues)
     EXPECT_EQ(NULL, record.prevWndProc);
     EXPECT_EQ(0, record.isView);
     EXPECT_EQ(0, record.isUtf8);
-    EXPECT_EQ(NULL, record.boundary);
+    EXPECT_FALSE(record.boundary.IsValid());
     EXPECT_EQ(0, record.button.iBitmap);
     EXPECT_EQ(0, record.button.idCommand);
     EXPECT_EQ(0x0C, record.button.fsState);
@@ -191,7 +191,7 @@ TEST_F(RecordTest, AnnouncedViewsAndFoldersAreTakenOverWithTheirKind)
     // The rest as constructed.
     for (MailViewWinHook* record : {viewRecord, folderRecord}) {
         EXPECT_EQ(0, record->isUtf8);
-        EXPECT_EQ(NULL, record->boundary);
+        EXPECT_FALSE(record->boundary.IsValid());
         EXPECT_EQ(0x0C, record->button.fsState);
         EXPECT_EQ(NULL, record->toolbar);
         EXPECT_EQ(NULL, record->hostView);
@@ -306,7 +306,7 @@ void PoisoningRelease(CLSWinHook* object)
 {
     MailViewWinHook* record = static_cast<MailViewWinHook*>(object);
     Record('R', record->hwnd, 0);
-    EXPECT_EQ(NULL, record->boundary);   // freed by its WM_DESTROY
+    EXPECT_FALSE(record->boundary.IsValid());   // freed by its WM_DESTROY
     EXPECT_EQ(0, record->useCount);
     std::memset(static_cast<void*>(record), kPoison, sizeof *record);
     g_graveyard.push_back(record);
@@ -339,8 +339,8 @@ protected:
         if (record) {
             EXPECT_EQ(&ReleaseMailViewWinHook, record->releaseProc);
             record->releaseProc = PoisoningRelease;
-            record->boundary = static_cast<char*>(std::malloc(32));
-            std::strcpy(record->boundary, "----=_Part_0");
+            record->boundary.Reset(static_cast<char*>(std::malloc(32)));
+            std::strcpy(record->boundary.Get(), "----=_Part_0");
         }
         return record;
     }

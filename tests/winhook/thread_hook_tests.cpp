@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogfix/open_file_dialog.h"
 #include "tests/support/test_support.h"
 #include "tests/support/trace_log.h"
 #include "tests/winhook/exit_on_crash.h"
@@ -169,7 +170,7 @@ TEST_F(ThreadHookTest, InstalledHookSeesTheThreadsMessagesUntilRemoved)
     InstallForeignHook();
     DWORD thread = GetCurrentThreadId();
     ThreadHookEntry entry = {0, thread};
-    EXPECT_EQ(1, entry.Install());
+    EXPECT_EQ(1, entry.Install(CallWndHookProc));
     HHOOK hook = entry.hook;
     ASSERT_TRUE(hook != NULL);
     EXPECT_EQ(thread, entry.threadId);
@@ -203,11 +204,11 @@ TEST_F(ThreadHookTest, ThreadCarriesOneHookAndItsRemovalLeavesNoneBehind)
     InstallForeignHook();
     DWORD thread = GetCurrentThreadId();
     ThreadHookEntry first = {0, thread}, second = {0, thread};
-    ASSERT_EQ(1, first.Install());
+    ASSERT_EQ(1, first.Install(CallWndHookProc));
     HHOOK hook = first.hook;
-    EXPECT_EQ(0, second.Install());
+    EXPECT_EQ(0, second.Install(CallWndHookProc));
     EXPECT_EQ(NULL, second.hook);
-    EXPECT_EQ(0, first.Install());   // installing again changes nothing either
+    EXPECT_EQ(0, first.Install(CallWndHookProc));   // installing again changes nothing either
     EXPECT_EQ(hook, first.hook);
     ASSERT_EQ(1u, g_threadHookRegistry.size());
     EXPECT_EQ(&first, g_threadHookRegistry[0]);
@@ -226,7 +227,7 @@ TEST_F(ThreadHookTest, ThreadCarriesOneHookAndItsRemovalLeavesNoneBehind)
 
     // A later entry for the thread is installed again.
     ThreadHookEntry third = {0, thread};
-    ASSERT_EQ(1, third.Install());
+    ASSERT_EQ(1, third.Install(CallWndHookProc));
     SendMessageA(probe_, WM_TIMER, 5, 0);
     EXPECT_EQ(TimerLine(probe_, 5), NewTraceText());
     third.Remove();
@@ -236,7 +237,7 @@ TEST_F(ThreadHookTest, FailedInstallationLeavesTheRegistryAsItWas)
 {
     DWORD thread = GetCurrentThreadId();
     ThreadHookEntry live = {0, thread};
-    ASSERT_EQ(1, live.Install());
+    ASSERT_EQ(1, live.Install(CallWndHookProc));
 
     // The identifier of a thread that has ended.
     DWORD ended = 0;
@@ -248,7 +249,7 @@ TEST_F(ThreadHookTest, FailedInstallationLeavesTheRegistryAsItWas)
     const DWORD bad[] = {ended, 0, 0xFFFFFFFCu};
     for (size_t i = 0; i < sizeof bad / sizeof bad[0]; ++i) {
         ThreadHookEntry entry = {0, bad[i]};
-        EXPECT_EQ(0, entry.Install()) << bad[i];
+        EXPECT_EQ(0, entry.Install(CallWndHookProc)) << bad[i];
         EXPECT_EQ(NULL, entry.hook) << bad[i];
         ASSERT_EQ(1u, g_threadHookRegistry.size()) << bad[i];
         EXPECT_EQ(&live, g_threadHookRegistry[0]);
@@ -264,7 +265,7 @@ TEST_F(ThreadHookTest, RemoveOnAnEntryWithoutHookChangesNothing)
     InstallForeignHook();
     DWORD thread = GetCurrentThreadId();
     ThreadHookEntry live = {0, thread};
-    ASSERT_EQ(1, live.Install());
+    ASSERT_EQ(1, live.Install(CallWndHookProc));
     HHOOK hook = live.hook;
 
     ThreadHookEntry idle = {0, thread}, blank = {0, 0};
@@ -305,7 +306,7 @@ TEST_F(ThreadHookTest, EntriesOfThreeThreadsAreListedByThreadId)
         ASSERT_TRUE(byId[i]->Run([&entries, &installed, i]() {
             entries[i].hook = 0;
             entries[i].threadId = GetCurrentThreadId();
-            installed = entries[i].Install();
+            installed = entries[i].Install(CallWndHookProc);
         }));
         EXPECT_EQ(1, installed);
         EXPECT_EQ(byId[i]->id(), entries[i].threadId);

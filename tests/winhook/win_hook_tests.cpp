@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/support/trace_log.h"
 #include "tests/winhook/exit_on_crash.h"
 #include "winhook/win_hook.h"
 
@@ -394,11 +395,15 @@ TEST_F(WinHookTest, HandlerThatThrowsLetsThePreviousProcedureAnswer)
         return 0;
     };
     ASSERT_EQ(1, object.Subclass());
+    testsupport::StartTraceLog("velmora_winhook_");
     EXPECT_EQ(1030, SendMessageA(window, WM_APP + 30, 0, 0));
     // A failing WM_DESTROY handler still gives the window back.
     EXPECT_EQ(0x1234, SendMessageA(window, WM_DESTROY, 0, 0));
     EXPECT_EQ(NULL, FindWinHook(window));
     EXPECT_EQ(reinterpret_cast<LONG_PTR>(RecordingProc), GetWindowLongPtrA(window, GWLP_WNDPROC));
+    // Each failure is said on the trace, with where it was contained.
+    EXPECT_EQ("EXCEPTION SubclassWndProc\r\nEXCEPTION SubclassWndProc\r\n", testsupport::NewTraceText());
+    testsupport::StopTraceLog();
 }
 
 // WM_DESTROY sent by hand: the window lives on, so what follows the release can be seen.
@@ -719,12 +724,13 @@ TEST_F(WinHookLifetimeTest, UserOutsideTheWindowProcedureKeepsTheRecordAlive)
     RecordingWinHook* record = NewRecord(window);
     ASSERT_EQ(1, record->Subclass());
     g_events.clear();
-    EnterWinHook(record);
-    EXPECT_TRUE(DestroyWindow(window));
-    EXPECT_TRUE(g_graveyard.empty());
-    EXPECT_EQ(RecordingWinHook::kCanary, record->canary);
-    EXPECT_TRUE(record->released);
-    LeaveWinHook(record);
+    {
+        WinHookUse use(record);
+        EXPECT_TRUE(DestroyWindow(window));
+        EXPECT_TRUE(g_graveyard.empty());
+        EXPECT_EQ(RecordingWinHook::kCanary, record->canary);
+        EXPECT_TRUE(record->released);
+    }
     ASSERT_EQ(1u, g_graveyard.size());
     EXPECT_EQ(record, g_graveyard[0]);
 }
