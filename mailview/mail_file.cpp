@@ -17,11 +17,11 @@ bool MultipartHasUtf8Part(HWND view, const char* boundary)
     return MultipartFileHasUtf8Part(HostViewGetPath(view), boundary);
 }
 
-void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer)
+void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit)
 {
     if (!buffer)
         return;
-    int encoding = ExtractMailBodyFromFile(HostViewGetPath(view), boundary, buffer);
+    int encoding = ExtractMailBodyFromFile(HostViewGetPath(view), boundary, buffer, limit);
     if (encoding == Base64 && buffer->size() > 1)
         DecodeBase64Body(buffer);
 }

@@ -11,8 +11,9 @@
 // line of the boundary; false without a path or a boundary.
 bool MultipartHasUtf8Part(HWND view, const char* boundary);
 // Fills the buffer with the body of the view's mail file (the first part when a boundary
-// is given), decoded, and one NUL; empty when the file can't be read.
-void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer);
+// is given), decoded, and one NUL; empty when the file can't be read. With a limit, only
+// the body's first limit bytes (decoded) are read: see ExtractMailBodyFromFile.
+void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit = kWholeBody);
 // Replaces the buffer's base64 text (and its NUL) by the decoded bytes and a NUL. A body
 // the decoder rejects keeps its text.
 void DecodeBase64Body(MailBodyBuffer* buffer);
@@ -26,6 +27,9 @@ bool Utf8ToUtf16(const char* text, std::wstring* out);
 // are broken.
 const size_t kPaneTextUnits = 262144;   // UTF-16 code units
 const size_t kPaneLineUnits = 4096;
+// The bytes of a body that give the pane all it shows: a code unit comes from at most four
+// bytes of UTF-8, and one more byte tells that the text goes on.
+const size_t kPaneBodyBytes = kPaneTextUnits * 4 + 4;
 // The text of a body for the pane: its UTF-8 text up to its first NUL in UTF-16, at most
 // maxUnits code units of it, a line break after every maxLineUnits code units of a line
 // (after a blank near the end when there is one; below 2: none), and, when text was left out, a

@@ -66,6 +66,7 @@ void ToggleView(MailViewWinHook* controller)
 {
     if (!controller->unicodePane) {
         CreateUnicodePane(controller);
+        controller->paneText.clear();
         // A new pane is 0 x 0: text streamed into it would be wrapped a character per
         // line first, which costs rich edit many times the stream-in itself.
         LayoutPane(controller->hostPane, controller->unicodePane);
@@ -81,14 +82,20 @@ void ToggleView(MailViewWinHook* controller)
     }
     if (on) {
         MailBodyBuffer body;
-        ExtractMailBody(controller->hwnd, controller->boundary.Get(), &body);
-        if (!body.empty())
-            CopyTextFormats(controller->hostPane, controller->unicodePane, FALSE);
+        // Only as much of the body as the pane can show is read, however large the mail.
+        ExtractMailBody(controller->hwnd, controller->boundary.Get(), &body, kPaneBodyBytes);
         std::wstring text;
         if (body.size() > 1)
             BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text);
-        // Without readable text the pane is emptied: it must never show an earlier mail.
-        StreamInText(text.c_str(), controller->unicodePane);
+        // The file is read at every press, but the text the pane holds already is not given
+        // again: rich edit takes far longer to replace a long text than to take a new one.
+        if (text != controller->paneText) {
+            if (!body.empty())
+                CopyTextFormats(controller->hostPane, controller->unicodePane, FALSE);
+            // Without readable text the pane is emptied: it must never show an earlier mail.
+            StreamInText(text.c_str(), controller->unicodePane);
+            controller->paneText.swap(text);
+        }
         LayoutPane(controller->hostPane, controller->unicodePane);
     }
     ShowPanes(controller->hostPane, controller->unicodePane, on);

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
+
 #include "base/scoped.h"
 #include "winhook/win_hook.h"
 
@@ -23,6 +25,7 @@ public:
     HWND hostPane;          // the host's "RichEdit20A" pane, once found
     HWND hostView;          // the host's "AfxFrameOrView42s" window, once found
     WNDPROC paneWndProc;    // the Unicode pane's procedure before it was subclassed
+    std::wstring paneText;  // the text last streamed into the Unicode pane
 };
 
 // Frees a record once its window's WM_DESTROY has passed (set as its releaseProc).

@@ -27,5 +27,9 @@ echo "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/c
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $("$wine" --version 2>/dev/null || echo 'wine: unknown version')"
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   "$root/scripts/wine-session" "$build/$tree/wineprefix" \
-  sh -c 'status=0; for b in "$1"/bin/*_bench.exe; do echo "== $(basename "$b" .exe) ($2)"; "$3" "$b" || status=1; done; exit $status' \
+  sh -c 'status=0; for b in "$1"/bin/*_bench.exe; do echo "== $(basename "$b" .exe) ($2)"; "$3" "$b" || status=1; done
+         # The peak working set of one press, each in a process of its own.
+         for encoding in 8bit quoted-printable base64; do for kb in 100 1000 10000 100000; do
+           "$3" "$1/bin/mail_view_bench.exe" peak $encoding $kb | grep "^5\." || status=1; done; done
+         exit $status' \
   sh "$build/$tree" "$tree" "$wine"

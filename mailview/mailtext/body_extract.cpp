@@ -7,23 +7,49 @@
 
 namespace {
 
-// Room for the whole rest of the file up front: the body grows a byte at a time, and
-// doubling would hold up to twice the body while it copies.
-void ReserveForBody(MailStream* stream, MailBodyBuffer* buffer)
+// The bytes of the file a body of at most limit bytes can take: base64 text is longer
+// than what it decodes to, by a third and its line breaks; it is counted as it goes.
+size_t RoomForLimit(size_t limit, int encoding)
+{
+    if (limit == kWholeBody || encoding != Base64)
+        return limit;
+    return limit / 3 * 4 + 4;
+}
+
+bool IsBase64Blank(int c)
+{
+    return c == '\n' || c == '\r' || c == ' ' || c == '\t';
+}
+
+bool IsBase64Character(int c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/' || c == '=';
+}
+
+// Room up front for what the body can hold: the rest of the file, or less when the body is
+// limited. It grows a byte at a time, and doubling would hold up to twice the body while
+// it copies.
+void ReserveForBody(MailStream* stream, size_t room, MailBodyBuffer* buffer)
 {
     long rest = MailStreamRemaining(stream);
     if (rest <= 0 || static_cast<unsigned long>(rest) >= buffer->max_size())
         return;
+    size_t wanted = static_cast<size_t>(rest) < room ? static_cast<size_t>(rest) : room;
     try {
-        buffer->reserve(static_cast<size_t>(rest) + 1);
+        buffer->reserve(wanted + 1);
     } catch (...) {
         // Growing as it goes may still fit.
     }
 }
 
-// Copies the body and its final NUL; 0 when memory ran out (no exception leaves).
-int CopyBody(MailStream* stream, const char* boundary, int encoding, MailBodyBuffer* buffer)
+// Copies the body (up to the limit) and its final NUL; 0 when memory ran out (no
+// exception leaves).
+int CopyBody(MailStream* stream, const char* boundary, int encoding, size_t limit, MailBodyBuffer* buffer)
 {
+    // Base64 counts the characters that decode: four of them give three bytes.
+    const size_t quads = limit == kWholeBody ? 0 : limit / 3 + 1;
+    size_t counted = 0;
     try {
         bool lineStart = true;
         for (int c = ReadMailChar(stream); c != EOF; c = ReadMailChar(stream)) {
@@ -38,7 +64,26 @@ int CopyBody(MailStream* stream, const char* boundary, int encoding, MailBodyBuf
                 if (c < 0)
                     break;
             }
+            if (limit == kWholeBody) {
+                buffer->push_back(static_cast<unsigned char>(c));
+                continue;
+            }
+            if (encoding != Base64) {
+                buffer->push_back(static_cast<unsigned char>(c));
+                if (buffer->size() >= limit)
+                    break;
+                continue;
+            }
+            // Base64 with a limit. Shown raw (when the decoder rejects it), the text needs
+            // its first limit bytes; decoded, the characters that decode to limit bytes.
+            // Past the first limit bytes, blanks (the decoder skips them) are not kept, and
+            // a character the decoder rejects ends the body.
+            bool decodes = IsBase64Character(c);
+            if (buffer->size() >= limit && !decodes && IsBase64Blank(c))
+                continue;
             buffer->push_back(static_cast<unsigned char>(c));
+            if (decodes ? ++counted >= quads * 4 : buffer->size() > limit)
+                break;
         }
         buffer->push_back(0);
         return 1;
@@ -120,7 +165,7 @@ int DecodeQpEscape(MailStream* stream)
     return '=';
 }
 
-int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer)
+int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer, size_t limit)
 {
     int encoding = Identity;
     if (!buffer)
@@ -134,8 +179,8 @@ int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuff
         SkipToFirstDelimiter(&stream, boundary);
         ScanHeaderForEncoding(&stream, &encoding);
     }
-    ReserveForBody(&stream, buffer);
-    int copied = CopyBody(&stream, boundary, encoding, buffer);
+    ReserveForBody(&stream, RoomForLimit(limit, encoding), buffer);
+    int copied = CopyBody(&stream, boundary, encoding, limit, buffer);
     CloseMailStream(&stream);
     if (!copied) {
         // Out of memory: nothing half-copied is shown, and the storage goes back at once.

@@ -5,6 +5,7 @@
 // Mail files are bytes. ASCII letters compare without regard to case (only a to z fold);
 // nothing is ever decoded from a charset here.
 #pragma once
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 
@@ -108,4 +109,10 @@ int DecodeQpEscape(MailStream* stream);
 // printable undone, followed by one NUL; and returns the transfer encoding. The buffer is
 // left empty when the file can't be read, and also when memory runs out on the way.
 // Base64 text is left as it stands for the caller to decode.
-int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer);
+// With a limit, only the body's first limit bytes are read (quoted-printable: decoded
+// bytes; base64: as much text as decodes to limit bytes, counting the alphabet's
+// characters and '=' only), and room is taken for at most that much, never for the rest
+// of the file. The buffer then holds a prefix of what the whole body would give.
+const size_t kWholeBody = static_cast<size_t>(-1);
+int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer,
+                            size_t limit = kWholeBody);

@@ -121,6 +121,45 @@ TEST_F(HugeBody, QuotedPrintableBodyIsDecodedWhole)
               std::string(reinterpret_cast<const char*>(&body[0]), 20));
 }
 
+// A press reads no more of a body than the pane shows; the pane gets the same text as from
+// the whole body, but for base64 the decoder rejects only beyond that: shown decoded.
+TEST_F(HugeBody, ALimitedReadGivesThePaneWhatTheWholeBodyGives)
+{
+    CaseScope scope("limited reads", 120000);
+    const std::string quad = "MDEyMzQ1Njc4OSDml6XmnKzoqp4gdGhlIHF1aWNrIGJyb3duIGZveA0K";   // kLine in base64
+    std::string spread;   // one character a line
+    for (char c : quad)
+        spread += std::string(1, c) + "\r\n";
+    const struct {
+        const char* what;
+        const char* encoding;
+        std::string unit, tail;
+        bool asWhole;
+    } rows[] = {
+        {"8bit", "8bit", kLine, "", true},
+        {"quoted-printable", "quoted-printable", "=E6=97=A5=E6=9C=AC=E8=AA=9E soft=\r\nbreak\r\n", "", true},
+        {"base64 in lines of 76", "base64", quad + quad.substr(0, 20) + "\r\n", "", true},
+        {"base64 a character a line", "base64", spread, "", true},
+        {"base64 rejected at once", "base64", "!" + quad + "\r\n", "", true},
+        {"base64 rejected only at the end", "base64", quad + "\r\n", "!\r\n", false},
+    };
+    for (const auto& row : rows) {
+        path_ = WriteRepeatedFile("limited.eml", Utf8Header(row.encoding), row.unit, 3u << 20, row.tail);
+        hostsim::SetViewPath(view_.frame, path_.c_str());
+        MailBodyBuffer whole, part;
+        ExtractMailBody(view_.frame, NULL, &whole);
+        ExtractMailBody(view_.frame, NULL, &part, kPaneBodyBytes);
+        EXPECT_LT(part.size(), 3 * kPaneBodyBytes) << row.what;
+        std::wstring fromWhole, fromPart;
+        BodyToPaneText(whole, kPaneTextUnits, kPaneLineUnits, &fromWhole);
+        BodyToPaneText(part, kPaneTextUnits, kPaneLineUnits, &fromPart);
+        EXPECT_EQ(row.asWhole, fromWhole == fromPart) << row.what;
+        if (!row.asWhole) {   // the whole is shown raw, the part decoded
+            EXPECT_EQ(Utf8ToWide(std::string(kLine, sizeof kLine - 2)), fromPart.substr(0, fromPart.find(L'\n')));
+        }
+    }
+}
+
 TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
 {
     CaseScope scope("pane text", 60000);

@@ -1,6 +1,7 @@
 #include "tests/mailtext/mail_checks.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,41 @@ std::string ReadAsText(const std::string& file, std::vector<long>* offsets)
 // The file and the other files that must read as it does: its text with every line
 // feed stored as CR LF, and the text as it stands when no CR precedes a line feed in it;
 // each keeps the file's bytes from its 0x1A on.
+std::string WithoutBlanks(const std::string& text)
+{
+    std::string kept;
+    for (char c : text)
+        if (c != '\n' && c != '\r' && c != ' ' && c != '\t')
+            kept += c;
+    return kept;
+}
+
+// Read with a limit of about half of it, the body is the whole one's first limit bytes; in
+// base64 text, what follows them may only lose its blanks and end early.
+std::string CheckLimitedBody(const std::string& path, const char* boundary, int encoding, const std::string& whole)
+{
+    const size_t limit = whole.size() / 2 + 1;
+    MailBodyBuffer part;
+    ExtractMailBodyFromFile(path.c_str(), boundary, &part, limit);
+    if (part.empty() || part.back() != 0)
+        return "the limited body doesn't end in a NUL";
+    const std::string got(part.begin(), part.end() - 1), text = whole.substr(0, whole.size() - 1);
+    const size_t head = std::min(limit, text.size());
+    if (encoding != Base64)
+        return got == text.substr(0, head) ? "" : Differs("limited body", got, text.substr(0, head));
+    const std::string rest = WithoutBlanks(got.substr(std::min(head, got.size())));
+    if (got.compare(0, head, text, 0, head) != 0 || WithoutBlanks(text.substr(head)).compare(0, rest.size(), rest) != 0)
+        return Differs("limited base64 text", got, text);
+    // Enough of it to decode to limit bytes, unless a character the decoder rejects ended it.
+    auto decoding = [](const std::string& t) {
+        return std::count_if(t.begin(), t.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' || c == '='; });
+    };
+    const bool rejected = !rest.empty() && decoding(rest.substr(rest.size() - 1)) == 0;
+    if (!rejected && decoding(got) < std::min<long>(decoding(text), static_cast<long>(limit / 3 + 1) * 4))
+        return Differs("limited base64 text (too short to decode)", got, text);
+    return "";
+}
+
 std::vector<std::string> Twins(const std::string& file)
 {
     std::vector<long> offsets;
@@ -495,6 +531,8 @@ std::string CheckExtractInput(const unsigned char* data, size_t size, const std:
             problem = Differs("encoding", encoding, expectedEncoding);
         else if (std::string(buffer.begin(), buffer.end()) != expected)
             problem = Differs("body", std::string(buffer.begin(), buffer.end()), expected);
+        else
+            problem = CheckLimitedBody(path, hasBoundary ? boundary.c_str() : NULL, encoding, expected);
         if (!problem.empty())
             return problem + " (boundary " + (hasBoundary ? Shown(boundary) : "none") + ", file " + Shown(form) + ")";
     }
