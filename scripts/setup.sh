@@ -4,7 +4,7 @@ set -e
 need=""
 have() { command -v "$1" >/dev/null 2>&1; }
 have i686-w64-mingw32-g++-posix || need="$need g++-mingw-w64-i686"
-have x86_64-w64-mingw32-g++-posix || need="$need g++-mingw-w64-x86-64"
+have x86_64-w64-mingw32-g++-posix || need="$need g++-mingw-w64-x86-64-posix"
 have wine || need="$need wine"
 dpkg -s wine32:i386 >/dev/null 2>&1 || need="$need wine32:i386"
 dpkg -s wine64 >/dev/null 2>&1 || need="$need wine64"
