@@ -25,6 +25,16 @@ MailViewWinHook* FindController(HWND view)
     return dynamic_cast<MailViewWinHook*>(FindWinHook(view));
 }
 
+// Gives the toolbar the button's state as the record holds it.
+LRESULT WriteButtonState(const MailViewWinHook* controller)
+{
+    // Without an identifier of its own the button would stand for the host's separator.
+    if (!controller->toolbar || controller->button.idCommand == 0)
+        return 0;
+    return SendMessageA(controller->toolbar, TB_SETSTATE, static_cast<WPARAM>(controller->button.idCommand),
+                        MAKELONG(controller->button.fsState, 0));
+}
+
 // Reads the button's state back: the toolbar toggles it on a click.
 void ReadButtonState(MailViewWinHook* controller)
 {
@@ -76,8 +86,7 @@ void ToggleView(MailViewWinHook* controller)
     if (on && !controller->unicodePane) {
         // Without a pane of our own the host's stays shown, and the button says so.
         controller->button.fsState &= static_cast<BYTE>(~TBSTATE_CHECKED);
-        SendMessageA(controller->toolbar, TB_SETSTATE, static_cast<WPARAM>(controller->button.idCommand),
-                     MAKELONG(controller->button.fsState, 0));
+        WriteButtonState(controller);
         on = false;
     }
     if (on) {
@@ -174,10 +183,5 @@ LRESULT SyncButtonState(MailViewWinHook* controller, bool utf8)
         controller->button.fsState |= TBSTATE_HIDDEN;
     controller->button.fsState &= static_cast<BYTE>(~TBSTATE_CHECKED);
     ShowPanes(controller->hostPane, controller->unicodePane, false);
-    // Without an identifier of its own the button would stand for the host's separator.
-    if (!controller->toolbar || controller->button.idCommand == 0)
-        return 0;
-    return SendMessageA(controller->toolbar, TB_SETSTATE,
-                        static_cast<WPARAM>(controller->button.idCommand),
-                        MAKELONG(controller->button.fsState, 0));
+    return WriteButtonState(controller);
 }
