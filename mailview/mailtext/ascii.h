@@ -8,6 +8,11 @@ inline int ToUpperAscii(int c)
     return (c >= 'a' && c <= 'z') ? c - ('a' - 'A') : c;
 }
 
+inline int ToLowerAscii(int c)
+{
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
+
 inline bool IsAsciiLetter(int c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');

@@ -165,6 +165,31 @@ int DecodeQpEscape(MailStream* stream)
     return '=';
 }
 
+namespace {
+
+// Copies the body from where the stream stands and closes the stream.
+void CopyBodyAndClose(MailStream* stream, const char* boundary, int encoding, size_t limit,
+                      MailBodyBuffer* buffer)
+{
+    ReserveForBody(stream, RoomForLimit(limit, encoding), buffer);
+    int copied = CopyBody(stream, boundary, encoding, limit, buffer);
+    CloseMailStream(stream);
+    if (!copied) {
+        // Out of memory: nothing half-copied is shown, and the storage goes back at once.
+        MailBodyBuffer().swap(*buffer);
+        return;
+    }
+    // Keep a short first part of a large file from holding the whole file's room.
+    if (buffer->capacity() / 2 > buffer->size()) {
+        try {
+            buffer->shrink_to_fit();
+        } catch (...) {
+        }
+    }
+}
+
+}  // namespace
+
 int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer, size_t limit)
 {
     int encoding = Identity;
@@ -179,20 +204,26 @@ int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuff
         SkipToFirstDelimiter(&stream, boundary);
         ScanHeaderForEncoding(&stream, &encoding);
     }
-    ReserveForBody(&stream, RoomForLimit(limit, encoding), buffer);
-    int copied = CopyBody(&stream, boundary, encoding, limit, buffer);
-    CloseMailStream(&stream);
-    if (!copied) {
-        // Out of memory: nothing half-copied is shown, and the storage goes back at once.
-        MailBodyBuffer().swap(*buffer);
-        return encoding;
-    }
-    // Keep a short first part of a large file from holding the whole file's room.
-    if (buffer->capacity() / 2 > buffer->size()) {
-        try {
-            buffer->shrink_to_fit();
-        } catch (...) {
-        }
-    }
+    CopyBodyAndClose(&stream, boundary, encoding, limit, buffer);
     return encoding;
+}
+
+int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer, size_t limit,
+                            TextPart* part)
+{
+    if (!buffer)
+        return Identity;
+    buffer->clear();
+    MailStream stream;
+    if (!OpenMailStream(&stream, path))
+        return Identity;
+    TextPart found;
+    if (!part)
+        part = &found;
+    if (!WalkToFirstTextPart(&stream, boundary, part)) {
+        CloseMailStream(&stream);
+        return Identity;
+    }
+    CopyBodyAndClose(&stream, part->boundary, part->encoding, limit, buffer);
+    return part->encoding;
 }

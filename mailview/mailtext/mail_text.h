@@ -116,3 +116,57 @@ int DecodeQpEscape(MailStream* stream);
 const size_t kWholeBody = static_cast<size_t>(-1);
 int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer,
                             size_t limit = kWholeBody);
+
+// ---- Content-Type parameters and nested multiparts (opt-in readings) -------------------
+// Unlike the readers above, these read a Content-Type field as MIME does: the media type
+// and its parameters one by one, a parameter's value quoted or a token, compared whole.
+
+enum { kMediaTypeSize = 64, kCharsetNameSize = 40, kPartBoundarySize = kFieldBufferSize };
+
+struct ContentType {
+    char mediaType[kMediaTypeSize];     // "type/subtype" in lower case; "" when absent
+    char charset[kCharsetNameSize];     // the charset parameter, quotes removed; "" when absent
+    char boundary[kPartBoundarySize];   // the boundary parameter, quotes removed; "" when absent
+};
+// A value too long for its field is left out ("") rather than cut: a cut name could name
+// something else.
+
+// Reads a Content-Type field's value: what follows the colon, continuation lines included.
+void ParseContentType(const char* value, ContentType* type);
+// The header text's first Content-Type line (the one ClassifyMailHeader looks at), parsed;
+// 0 when the header has none or no copy of it can be made.
+int ReadHeaderContentType(const char* headerText, ContentType* type);
+// 1 for a multipart media type.
+int IsMultipartType(const ContentType& type);
+// The Windows code page of a charset name of the table, the name compared whole with ASCII
+// letters folded; 0 for any other name. Japanese charsets and US-ASCII are not in it.
+unsigned CharsetCodePage(const char* name);
+
+// Limits of the walk through nested multiparts: a hostile mail can nest without end and
+// hold any number of parts, and a load must not read a large file through.
+enum { kMaxPartDepth = 8, kMaxParts = 100 };
+const long kPartSearchBytes = 1L << 20;
+
+struct TextPart {
+    long bodyOffset;                    // where the part's body begins in the file
+    int encoding;                       // TransferEncoding from the part's own header
+    char charset[kCharsetNameSize];     // the part's charset parameter; "" when none
+    char boundary[kPartBoundarySize];   // the boundary of the multipart that holds it
+};
+
+// Walks a multipart mail file whose message header gives the boundary, part by part and
+// into nested multiparts, to its first text/plain part (a part without Content-Type counts
+// as one). 1 with the part; 0 when the file can't be read or no such part begins within
+// kMaxPartDepth levels, kMaxParts parts and the first kPartSearchBytes bytes.
+int FindFirstTextPart(const char* path, const char* boundary, TextPart* part);
+// The walk on an open stream, from the start of the file; on 1 the stream stands at the
+// part's body.
+int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part);
+// The Content-Type of a multipart mail file's first part; 0 when there is none.
+int ReadFirstPartContentType(const char* path, const char* boundary, ContentType* type);
+// Finds the part as FindFirstTextPart does and fills the buffer with its body as
+// ExtractMailBodyFromFile does (quoted-printable undone, base64 left for the caller, one
+// NUL, the limit as there); returns the part's transfer encoding. The buffer is left empty
+// when no part is found. part may be null.
+int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer,
+                            size_t limit = kWholeBody, TextPart* part = NULL);

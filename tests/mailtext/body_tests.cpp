@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -212,4 +213,138 @@ TEST(MailRobustness, PublicSampleMails)
     }
     EXPECT_GT(files, 0);
     EXPECT_GT(utf8, 0);
+}
+
+namespace {
+
+// The first text/plain part of a multipart file, as "charset|encoding|body"; "none" when
+// the walk finds none. Both line-end styles must agree, and the load's walk with the press's.
+std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody)
+{
+    ContentType top;
+    ReadHeaderContentType(lfMail.substr(0, lfMail.find("\n\n") + 1).c_str(), &top);
+    const char* boundary = top.boundary;
+    auto files = WriteTwins(lfMail);
+    TextPart found, twin;
+    MailBodyBuffer a, b;
+    int encoding = ExtractTextPartFromFile(files.first.c_str(), boundary, &a, limit, &found);
+    EXPECT_EQ(encoding, ExtractTextPartFromFile(files.second.c_str(), boundary, &b, limit, &twin));
+    EXPECT_EQ(a, b);
+    int located = FindFirstTextPart(files.first.c_str(), boundary, &twin);
+    EXPECT_EQ(located, FindFirstTextPart(files.second.c_str(), boundary, NULL));
+    if (!located) {
+        EXPECT_TRUE(a.empty());
+        return "none";
+    }
+    EXPECT_EQ(found.bodyOffset, twin.bodyOffset);
+    EXPECT_TRUE(!a.empty() && a.back() == 0);
+    return std::string(found.charset) + "|" + std::to_string(encoding) + "|" +
+           (a.empty() ? "" : std::string(a.begin(), a.end() - 1));
+}
+
+}  // namespace
+
+TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
+{
+    const std::string text = "Content-Type: text/plain; charset=\"UTF-8\"\nContent-Transfer-Encoding: quoted-printable\n\n"
+                             "caf=C3=A9\n";
+    const struct {
+        const char* what;
+        std::string mail;
+        const char* expected;
+    } rows[] = {
+        {"a mixed mail: alternative first, then a file",
+         "Content-Type: multipart/mixed; boundary=\"m\"\n\npreamble\n--m\n"
+         "Content-Type: multipart/alternative; boundary=\"a\"\n\n--a\n" + text + "--a\n"
+         "Content-Type: text/html; charset=utf-8\n\n<p>x</p>\n--a--\n--m\n"
+         "Content-Type: application/pdf\nContent-Transfer-Encoding: base64\n\nJVBERi0=\n--m--\n",
+         "UTF-8|2|caf\xC3\xA9\n"},
+        {"parts before it are passed over",
+         "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: image/png\n\n--m-not\n--m\n"
+         "Content-Type: text/html\n\nx\n--m\nContent-Type: Text/Plain; charset=iso-8859-1\n\n\xE9\n--m--\n",
+         "iso-8859-1|0|\xE9\n"},
+        {"a part without Content-Type is plain text",
+         "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Transfer-Encoding: base64\n\nw6k=\n--m--\n",
+         "|1|w6k=\n"},
+        {"a closed inner multipart gives way to the next part of the outer",
+         "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: multipart/related; boundary=r\n\n"
+         "--r\nContent-Type: text/html\n\nh\n--r--\nepilogue\n--m\n" + text + "--m--\n",
+         "UTF-8|2|caf\xC3\xA9\n"},
+        {"an outer delimiter ends an inner multipart left open",
+         "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: multipart/related; boundary=r\n\n"
+         "--r\nContent-Type: image/gif\n\nGIF\n--m\n" + text + "--m--\n",
+         "UTF-8|2|caf\xC3\xA9\n"},
+        {"the longest boundary that begins a line is its delimiter",
+         "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: multipart/alternative; boundary=b-1\n\n"
+         "--b-1\nContent-Type: text/html\n\nh\n--b-1\n" + text + "--b-1--\n--b--\n",
+         "UTF-8|2|caf\xC3\xA9\n"},
+        {"an inner boundary that begins with the outer one",
+         "Content-Type: multipart/mixed; boundary=b-1\n\n--b-1\nContent-Type: multipart/alternative; boundary=b\n\n"
+         "--b\n" + text + "--b-1--\n",
+         "UTF-8|2|caf\xC3\xA9\n"},
+        {"no plain text anywhere",
+         "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: text/html\n\nh\n--m--\n"
+         "--m\nContent-Type: text/plain\n\nafter the close\n",
+         "none"},
+        {"a multipart without a boundary is a part like any other",
+         "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: multipart/alternative\n\n--x\n"
+         "Content-Type: text/plain\n\nno\n--m\n" + text, "UTF-8|2|caf\xC3\xA9\n"},
+        {"no delimiter", "Content-Type: multipart/mixed; boundary=m\n\n" + text, "none"},
+        {"a header that never ends", "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: text/plain",
+         "none"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.expected, TextPartOf(row.mail)) << row.what;
+    // The press reads no more than the pane shows: a prefix of the whole part.
+    EXPECT_EQ("UTF-8|2|ca", TextPartOf(rows[0].mail, 2));
+}
+
+// The walk's bounds in parts and depth are rows of the plug-in's settings tests.
+TEST(NestedTextPart, TheBodyBeginsWithinTheFirstMb)
+{
+    // The part's header must end within the first MB of the file.
+    const std::string head = "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: image/gif\n\n";
+    const std::string part = "\n--m\nContent-Type: text/plain; charset=utf-8\n\n";
+    for (long extra = -1; extra <= 1; ++extra) {
+        const size_t filler = static_cast<size_t>(kPartSearchBytes + extra) - head.size() - part.size();
+        std::string path = WriteMailFile("bound.eml", head + std::string(filler, 'x') + part + "found\n");
+        TextPart found;
+        EXPECT_EQ(extra <= 0 ? 1 : 0, FindFirstTextPart(path.c_str(), "m", &found)) << extra;
+        if (extra <= 0) {
+            EXPECT_EQ(kPartSearchBytes + extra, found.bodyOffset);
+        }
+    }
+}
+
+TEST(NestedTextPart, PublicSampleMails)
+{
+    const std::string folder = MailCorpusFolder();
+    if (folder.empty())
+        GTEST_SKIP() << "no public sample mails on this machine";
+    const struct {
+        const char* file;
+        const char* charset;   // of the first text/plain part
+        const char* begins;    // what its decoded text begins with
+    } rows[] = {
+        // Boundaries that begin alike, one inside the other.
+        {"mail__email_with_similar_boundaries.eml", "utf-8", "Test\n\n"},
+        {"mail__japanese_attachment.eml", "UTF-8", "testing\n\n-- \n"},
+        {"mail__raw_email4.eml", "utf-8", "Some text\n\n"},
+        // HTML and an image only; a forwarded mail is not looked into.
+        {"mail__attachment_message_rfc822_inline_image.eml", "(none)", "(none)"},
+        {"mail__multipart_report_multiple_status.eml", "(none)", "(none)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        std::ifstream in(folder + "/" + row.file, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ContentType top;
+        ASSERT_EQ(1, ReadHeaderContentType(text.substr(0, text.find("\r\n\r\n") + 2).c_str(), &top));
+        TextPart part;
+        MailBodyBuffer body;
+        ExtractTextPartFromFile((folder + "/" + row.file).c_str(), top.boundary, &body, kWholeBody, &part);
+        std::string got = body.empty() ? "(none)" : std::string(body.begin(), body.end() - 1);
+        EXPECT_EQ(std::string(row.charset), body.empty() ? "(none)" : part.charset) << top.boundary;
+        EXPECT_EQ(row.begins, got.substr(0, std::strlen(row.begins)));
+    }
 }

@@ -216,3 +216,68 @@ TEST(MultipartFileHasUtf8Part, LooksOnlyAfterTheFirstDelimiter)
                                      "\n\tcharset=utf-8\n", "b1"));
     }
 }
+
+TEST(ContentTypeParameters, ReadOneByOneAndComparedWhole)
+{
+    const struct {
+        const char* value;
+        const char* mediaType;
+        const char* charset;
+        const char* boundary;
+    } rows[] = {
+        {" Text/Plain; charset=\"ISO-8859-1\"\n", "text/plain", "ISO-8859-1", ""},
+        {" multipart/mixed;\n boundary=\"=_a; b\"; charset=utf-8", "multipart/mixed", "utf-8", "=_a; b"},
+        // A token ends at a blank or ';', not at the end of the field as the classifier's does.
+        {"multipart/related; boundary=b1 ; type=\"text/html\"", "multipart/related", "", "b1"},
+        {"text/plain;format=flowed;CHARSET=koi8-r;charset=big5", "text/plain", "koi8-r", ""},
+        {"text/plain; name=\"a;charset=big5\"; xcharset=gbk", "text/plain", "", ""},
+        {"text/plain; charset=\"a\\\"b\"", "text/plain", "a\"b", ""},
+        {"text/plain; charset = euc-kr", "text/plain", "euc-kr", ""},
+        {"text/plain; charset=\"unterminated", "text/plain", "unterminated", ""},
+        {"", "", "", ""},
+        {";;=;charset", "", "", ""},
+    };
+    for (const auto& row : rows) {
+        ContentType type;
+        ParseContentType(row.value, &type);
+        EXPECT_STREQ(row.mediaType, type.mediaType) << row.value;
+        EXPECT_STREQ(row.charset, type.charset) << row.value;
+        EXPECT_STREQ(row.boundary, type.boundary) << row.value;
+    }
+    // Too long for its field: left out, never cut into another name.
+    ContentType type;
+    ParseContentType(("text/plain; charset=iso-8859-1" + std::string(40, 'x')).c_str(), &type);
+    EXPECT_STREQ("", type.charset);
+    ParseContentType(("multipart/mixed; boundary=" + std::string(299, 'b')).c_str(), &type);
+    EXPECT_EQ(299u, std::strlen(type.boundary));
+    ParseContentType(("multipart/mixed; boundary=" + std::string(300, 'b')).c_str(), &type);
+    EXPECT_STREQ("", type.boundary);
+
+    EXPECT_EQ(1, ReadHeaderContentType("Subject: a\nContent-Type: multipart/mixed;\n\tboundary=\"m\"\n"
+                                       "Content-Type: text/plain\n", &type));
+    EXPECT_STREQ("multipart/mixed", type.mediaType);
+    EXPECT_STREQ("m", type.boundary);
+    EXPECT_EQ(1, IsMultipartType(type));
+    EXPECT_EQ(0, ReadHeaderContentType("Subject: a\n", &type));
+    EXPECT_EQ(0, ReadHeaderContentType(NULL, &type));
+}
+
+TEST(ContentTypeParameters, CharsetTableNamesItsCodePages)
+{
+    const struct {
+        const char* name;
+        unsigned codePage;
+    } rows[] = {
+        {"iso-8859-1", 28591},   {"ISO-8859-9", 28599}, {"iso-8859-13", 28603}, {"iso-8859-15", 28605},
+        {"Windows-1250", 1250},  {"windows-1258", 1258}, {"KOI8-R", 20866},     {"koi8-u", 21866},
+        {"EUC-KR", 949},         {"ks_c_5601-1987", 949}, {"GB2312", 936},      {"gbk", 936},
+        {"GB18030", 54936},      {"Big5", 950},
+        // Whole names only, and nothing for what the host shows itself.
+        {"iso-8859-10", 0},      {"iso-8859-1 ", 0},    {"xiso-8859-1", 0},     {"iso-8859-", 0},
+        {"utf-8", 0},            {"us-ascii", 0},       {"iso-2022-jp", 0},     {"shift_jis", 0},
+        {"euc-jp", 0},           {"big5-hkscs", 0},     {"", 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.codePage, CharsetCodePage(row.name)) << row.name;
+    EXPECT_EQ(0u, CharsetCodePage(NULL));
+}

@@ -501,8 +501,53 @@ std::string CheckHeaderInput(const unsigned char* data, size_t size)
         if (problem.empty())
             problem = "a null header left a boundary text in the slot";
     }
+    // The parameters read one by one: every field terminated in its room, the media type
+    // folded and without blanks, and the table found only for its whole names.
+    ContentType type;
+    if (problem.empty() && ReadHeaderContentType(text.c_str(), &type)) {
+        const std::string media = type.mediaType;
+        if (std::strlen(type.charset) >= sizeof type.charset || std::strlen(type.boundary) >= sizeof type.boundary ||
+            media.size() >= sizeof type.mediaType)
+            problem = "a Content-Type field unterminated";
+        else if (media.find_first_of(" \t\r\n;ABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos)
+            problem = "media type " + Shown(media) + " not folded or with a blank";
+        else if (CharsetCodePage(type.charset) != 0 && std::string(type.charset).find_first_of(" \t\"';") != std::string::npos)
+            problem = "charset " + Shown(type.charset) + " taken for a name of the table";
+    }
     return problem.empty() ? "" : problem + " (header " + Shown(text) + ")";
 }
+
+namespace {
+
+// The nested walk's part: found alike by the load's walk and the press's, the same body in
+// every form of the file, within its bounds, and a limited read a prefix of the whole.
+std::string CheckTextPart(const std::string& path, const char* boundary, size_t fileSize, std::string* firstBody)
+{
+    TextPart located, part;
+    const int found = FindFirstTextPart(path.c_str(), boundary, &located);
+    MailBodyBuffer whole, limited;
+    const int encoding = ExtractTextPartFromFile(path.c_str(), boundary, &whole, kWholeBody, &part);
+    if (found != !whole.empty())
+        return found ? "the walk found a part the extraction did not" : "the extraction found a part the walk did not";
+    if (!found)
+        return firstBody->empty() || fileSize > kPartSearchBytes / 2 ? "" : "a part in one form of the file only";
+    if (whole.back() != 0 || part.bodyOffset != located.bodyOffset || part.bodyOffset > kPartSearchBytes ||
+        std::strlen(part.boundary) == 0 || std::strlen(part.boundary) >= sizeof part.boundary ||
+        std::strlen(part.charset) >= sizeof part.charset)
+        return "a part outside its bounds, or its fields unterminated";
+    const std::string body(whole.begin(), whole.end());
+    if (!firstBody->empty() && *firstBody != body && fileSize <= kPartSearchBytes / 2)
+        return Differs("part body in another form of the file", body, *firstBody);
+    *firstBody = body;
+    if (encoding == Base64)
+        return "";
+    const size_t limit = body.size() / 2;
+    ExtractTextPartFromFile(path.c_str(), boundary, &limited, limit);
+    const std::string got(limited.begin(), limited.end());
+    return got == body.substr(0, std::min(limit, body.size() - 1)) + '\0' ? "" : Differs("limited part", got, body);
+}
+
+}  // namespace
 
 std::string CheckExtractInput(const unsigned char* data, size_t size, const std::string& path)
 {
@@ -519,6 +564,7 @@ std::string CheckExtractInput(const unsigned char* data, size_t size, const std:
         if (plain + '\0' != expected)
             return "the models disagree over " + Shown(text);
     }
+    std::string partBody;
     for (const std::string& form : Twins(file)) {
         if (!WriteFile(path, form))
             return "can't write " + path;
@@ -533,6 +579,8 @@ std::string CheckExtractInput(const unsigned char* data, size_t size, const std:
             problem = Differs("body", std::string(buffer.begin(), buffer.end()), expected);
         else
             problem = CheckLimitedBody(path, hasBoundary ? boundary.c_str() : NULL, encoding, expected);
+        if (problem.empty() && hasBoundary)
+            problem = CheckTextPart(path, boundary.c_str(), form.size(), &partBody);
         if (!problem.empty())
             return problem + " (boundary " + (hasBoundary ? Shown(boundary) : "none") + ", file " + Shown(form) + ")";
     }

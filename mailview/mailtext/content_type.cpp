@@ -1,0 +1,178 @@
+// Content-Type fields read as MIME does, and the charsets the opt-in conversion knows.
+#include <cstdlib>
+#include <cstring>
+
+#include "mailview/mailtext/ascii.h"
+#include "mailview/mailtext/mail_text.h"
+
+namespace {
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+const char* SkipBlanks(const char* p)
+{
+    while (IsBlank(*p))
+        ++p;
+    return p;
+}
+
+// True when [begin, begin + length) is the name, ASCII letters folded.
+bool IsName(const char* begin, size_t length, const char* name)
+{
+    if (std::strlen(name) != length)
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        if (!MatchesNoCase(static_cast<unsigned char>(begin[i]), static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
+// A parameter value being read: kept while it fits, marked too long otherwise.
+struct Value {
+    char text[kPartBoundarySize];
+    size_t length;
+    bool tooLong;
+    void Add(char c)
+    {
+        if (length + 1 < sizeof text)
+            text[length++] = c;
+        else
+            tooLong = true;
+    }
+};
+
+// Stores the value into a field of size bytes, or "" when it does not fit.
+void Store(char* field, size_t size, const Value& value)
+{
+    if (value.tooLong || value.length + 1 > size) {
+        field[0] = '\0';
+        return;
+    }
+    std::memcpy(field, value.text, value.length);
+    field[value.length] = '\0';
+}
+
+// Reads a quoted string or a token at p into value; returns the position after it.
+const char* ReadValue(const char* p, Value* value)
+{
+    value->length = 0;
+    value->tooLong = false;
+    if (*p != '"') {
+        while (*p && *p != ';' && !IsBlank(*p))
+            value->Add(*p++);
+        return p;
+    }
+    for (++p; *p && *p != '"'; ++p) {
+        if (*p == '\\' && p[1])
+            ++p;   // a quoted pair stands for the character after the backslash
+        value->Add(*p);
+    }
+    return *p == '"' ? p + 1 : p;
+}
+
+const struct {
+    const char* name;
+    unsigned codePage;
+} kCharsets[] = {
+    {"iso-8859-1", 28591},  {"iso-8859-2", 28592},  {"iso-8859-3", 28593},
+    {"iso-8859-4", 28594},  {"iso-8859-5", 28595},  {"iso-8859-6", 28596},
+    {"iso-8859-7", 28597},  {"iso-8859-8", 28598},  {"iso-8859-9", 28599},
+    {"iso-8859-13", 28603}, {"iso-8859-15", 28605}, {"windows-1250", 1250},
+    {"windows-1251", 1251}, {"windows-1252", 1252}, {"windows-1253", 1253},
+    {"windows-1254", 1254}, {"windows-1255", 1255}, {"windows-1256", 1256},
+    {"windows-1257", 1257}, {"windows-1258", 1258}, {"koi8-r", 20866},
+    {"koi8-u", 21866},      {"euc-kr", 949},        {"ks_c_5601-1987", 949},
+    {"gb2312", 936},        {"gbk", 936},           {"gb18030", 54936},
+    {"big5", 950},
+};
+
+}  // namespace
+
+void ParseContentType(const char* value, ContentType* type)
+{
+    if (!type)
+        return;
+    type->mediaType[0] = '\0';
+    type->charset[0] = '\0';
+    type->boundary[0] = '\0';
+    if (!value)
+        return;
+    const char* p = SkipBlanks(value);
+    Value item;
+    item.length = 0;
+    item.tooLong = false;
+    while (*p && *p != ';' && !IsBlank(*p))
+        item.Add(static_cast<char>(ToLowerAscii(*p++)));
+    Store(type->mediaType, sizeof type->mediaType, item);
+
+    bool charsetSeen = false;
+    bool boundarySeen = false;
+    for (;;) {
+        // Whatever is left of the item before the next ';' outside quotes is passed over.
+        while (*p && *p != ';') {
+            if (*p == '"')
+                p = ReadValue(p, &item);
+            else
+                ++p;
+        }
+        if (!*p)
+            return;
+        p = SkipBlanks(p + 1);
+        const char* name = p;
+        while (*p && *p != '=' && *p != ';' && !IsBlank(*p))
+            ++p;
+        size_t nameLength = static_cast<size_t>(p - name);
+        p = SkipBlanks(p);
+        if (*p != '=')
+            continue;
+        p = ReadValue(SkipBlanks(p + 1), &item);
+        // The first of a repeated parameter counts.
+        if (!charsetSeen && IsName(name, nameLength, "charset")) {
+            charsetSeen = true;
+            Store(type->charset, sizeof type->charset, item);
+        } else if (!boundarySeen && IsName(name, nameLength, "boundary")) {
+            boundarySeen = true;
+            Store(type->boundary, sizeof type->boundary, item);
+        }
+    }
+}
+
+int ReadHeaderContentType(const char* headerText, ContentType* type)
+{
+    ParseContentType(NULL, type);
+    if (!headerText || !type)
+        return 0;
+    const char kContentType[] = "Content-Type:";
+    const char* line = headerText;
+    while (ComparePrefixNoCase(line, kContentType) != 0) {
+        const char* lineFeed = std::strchr(line, '\n');
+        if (!lineFeed)
+            return 0;
+        line = lineFeed + 1;
+    }
+    char* value = CopyFieldValue(line + sizeof kContentType - 1);
+    if (!value)
+        return 0;
+    ParseContentType(value, type);
+    std::free(value);
+    return 1;
+}
+
+int IsMultipartType(const ContentType& type)
+{
+    return std::strncmp(type.mediaType, "multipart/", 10) == 0;
+}
+
+unsigned CharsetCodePage(const char* name)
+{
+    if (!name)
+        return 0;
+    const size_t length = std::strlen(name);
+    for (size_t i = 0; i < sizeof kCharsets / sizeof kCharsets[0]; ++i)
+        if (IsName(name, length, kCharsets[i].name))
+            return kCharsets[i].codePage;
+    return 0;
+}

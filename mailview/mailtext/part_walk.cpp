@@ -1,0 +1,215 @@
+// The walk through a multipart mail file, nested multiparts included, to its first
+// text/plain part. Bounded in depth, parts and bytes read, so that no mail can hold a load.
+#include <climits>
+#include <cstring>
+
+#include "mailview/mailtext/ascii.h"
+#include "mailview/mailtext/mail_text.h"
+
+namespace {
+
+// The boundaries of the multiparts the walk is inside, the outermost first.
+struct Levels {
+    const char* boundary[kMaxPartDepth];
+    char inner[kMaxPartDepth][kPartBoundarySize];
+    int depth;
+};
+
+bool PastLimit(MailStream* stream, long limit)
+{
+    return TellMailStream(stream) >= limit;
+}
+
+// After a line-start '-': when the line is a delimiter line of an open level (the longest
+// boundary that begins it wins, the inner on a tie), the line is consumed and the level is
+// returned, close set for a close delimiter. -1 otherwise, the stream right after the '-'.
+int MatchDelimiter(MailStream* stream, const Levels& levels, long limit, bool* close)
+{
+    const long start = TellMailStream(stream);
+    if (ReadMailChar(stream) != '-') {
+        SeekMailStream(stream, start);
+        return -1;
+    }
+    char line[kPartBoundarySize + 3];
+    size_t length = 0;
+    int c = EOF;
+    while (length + 1 < sizeof line) {
+        c = ReadMailChar(stream);
+        if (c == EOF || c == '\n')
+            break;
+        line[length++] = static_cast<char>(c);
+    }
+    line[length] = '\0';
+    int best = -1;
+    size_t bestLength = 0;
+    for (int i = 0; i < levels.depth; ++i) {
+        size_t n = std::strlen(levels.boundary[i]);
+        if (n <= length && n >= bestLength && ComparePrefixNoCase(line, levels.boundary[i]) == 0) {
+            best = i;
+            bestLength = n;
+        }
+    }
+    if (best < 0) {
+        SeekMailStream(stream, start);
+        return -1;
+    }
+    *close = line[bestLength] == '-' && line[bestLength + 1] == '-';
+    // The rest of a long delimiter line is padding.
+    while (c != EOF && c != '\n' && !PastLimit(stream, limit))
+        c = ReadMailChar(stream);
+    return best;
+}
+
+// Reads on to the next delimiter line of an open level; the level, or -1 at the end of the
+// data or the limit. The stream stands at a line start when it is called.
+int NextDelimiter(MailStream* stream, const Levels& levels, long limit, bool* close)
+{
+    bool lineStart = true;
+    while (!PastLimit(stream, limit)) {
+        int c = ReadMailChar(stream);
+        if (c == EOF)
+            return -1;
+        if (lineStart && c == '-') {
+            int level = MatchDelimiter(stream, levels, limit, close);
+            if (level >= 0)
+                return level;
+        }
+        lineStart = c == '\n';
+    }
+    return -1;
+}
+
+// After a line-start 'C' or 'c' of a part header: the first Content-Type field and every
+// Content-Transfer-Encoding field count. The stream goes back, as the header scan reads on.
+void ReadPartField(MailStream* stream, ContentType* type, bool* typed, int* encoding)
+{
+    const long start = TellMailStream(stream);
+    char field[kFieldBufferSize];
+    if (ReadUnfoldedField(field, kFieldCount, stream)) {
+        field[kFieldCount] = '\0';
+        const char kType[] = "ontent-Type:";
+        if (!*typed && ComparePrefixNoCase(field, kType) == 0) {
+            *typed = true;
+            ParseContentType(field + sizeof kType - 1, type);
+        } else if (ComparePrefixNoCase(field, "ontent-Transfer-Encoding:") == 0) {
+            if (FindNoCase(field, "base64"))
+                *encoding = Base64;
+            else if (FindNoCase(field, "quoted-printable"))
+                *encoding = QuotedPrintable;
+        }
+    }
+    SeekMailStream(stream, start);
+}
+
+// Reads a part header up to and including its empty line. False when the data or the limit
+// ends first: such a part has no body.
+bool ScanPartHeader(MailStream* stream, long limit, ContentType* type, bool* typed, int* encoding)
+{
+    ParseContentType(NULL, type);
+    *typed = false;
+    *encoding = Identity;
+    bool lineStart = true;
+    while (!PastLimit(stream, limit)) {
+        int c = ReadMailChar(stream);
+        if (c == EOF)
+            return false;
+        if (lineStart) {
+            if (c == '\n')
+                return true;
+            if (ToUpperAscii(c) == 'C')
+                ReadPartField(stream, type, typed, encoding);
+        }
+        lineStart = c == '\n';
+    }
+    return false;
+}
+
+void CopyText(char* field, size_t size, const char* text)
+{
+    size_t length = std::strlen(text);
+    if (length >= size)
+        length = 0;
+    std::memcpy(field, text, length);
+    field[length] = '\0';
+}
+
+}  // namespace
+
+int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part)
+{
+    if (!stream || !boundary || !*boundary || std::strlen(boundary) >= kPartBoundarySize)
+        return 0;
+    Levels levels;
+    levels.boundary[0] = boundary;
+    levels.depth = 1;
+    int ignored = Identity;
+    ScanHeaderForEncoding(stream, &ignored);
+    int parts = 0;
+    for (;;) {
+        bool close = false;
+        int level = NextDelimiter(stream, levels, kPartSearchBytes, &close);
+        if (level < 0)
+            return 0;
+        // A delimiter of an outer multipart ends the inner ones, closed or not.
+        levels.depth = level + 1;
+        if (close) {
+            levels.depth = level;
+            if (levels.depth == 0)
+                return 0;
+            continue;
+        }
+        if (++parts > kMaxParts)
+            return 0;
+        ContentType type;
+        bool typed = false;
+        int encoding = Identity;
+        // The body must begin within the bound; a CR LF read as one may end just past it.
+        if (!ScanPartHeader(stream, kPartSearchBytes, &type, &typed, &encoding) ||
+            TellMailStream(stream) > kPartSearchBytes)
+            return 0;
+        if (!typed || std::strcmp(type.mediaType, "text/plain") == 0) {
+            if (part) {
+                part->bodyOffset = TellMailStream(stream);
+                part->encoding = encoding;
+                CopyText(part->charset, sizeof part->charset, type.charset);
+                CopyText(part->boundary, sizeof part->boundary, levels.boundary[levels.depth - 1]);
+            }
+            return 1;
+        }
+        if (IsMultipartType(type) && type.boundary[0]) {
+            if (levels.depth >= kMaxPartDepth)
+                return 0;
+            char* inner = levels.inner[levels.depth];
+            CopyText(inner, kPartBoundarySize, type.boundary);
+            levels.boundary[levels.depth++] = inner;
+        }
+    }
+}
+
+int FindFirstTextPart(const char* path, const char* boundary, TextPart* part)
+{
+    MailStream stream;
+    if (!OpenMailStream(&stream, path))
+        return 0;
+    int found = WalkToFirstTextPart(&stream, boundary, part);
+    CloseMailStream(&stream);
+    return found;
+}
+
+int ReadFirstPartContentType(const char* path, const char* boundary, ContentType* type)
+{
+    ParseContentType(NULL, type);
+    if (!boundary || !type)
+        return 0;
+    MailStream stream;
+    if (!OpenMailStream(&stream, path))
+        return 0;
+    // The first part as the extraction finds it.
+    int ignored = Identity;
+    ScanHeaderForEncoding(&stream, &ignored);
+    SkipToFirstDelimiter(&stream, boundary);
+    bool typed = false;
+    ScanPartHeader(&stream, LONG_MAX, type, &typed, &ignored);
+    CloseMailStream(&stream);
+    return typed ? 1 : 0;
+}
