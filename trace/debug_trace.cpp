@@ -73,6 +73,7 @@ struct OutputSettings {
     WORD datagramPort;
     char hostName[kTraceHostNameSize];
     char logFileName[kTraceLogNameSize];
+    char logFolder[MAX_PATH];
 };
 
 OutputSettings CurrentSettings()
@@ -84,6 +85,7 @@ OutputSettings CurrentSettings()
     settings.datagramPort = g_debugTrace.datagramPort;
     memcpy(settings.hostName, g_debugTrace.hostName, sizeof settings.hostName);
     memcpy(settings.logFileName, g_debugTrace.logFileName, sizeof settings.logFileName);
+    memcpy(settings.logFolder, g_debugTrace.logFolder, sizeof settings.logFolder);
     return settings;
 }
 
@@ -98,7 +100,7 @@ int OutputChanged(const OutputSettings& before, const OutputSettings& now)
     case kTraceUdp:
         return before.datagramPort != now.datagramPort || strcmp(before.hostName, now.hostName) != 0;
     case kTraceLogFile:
-        return strcmp(before.logFileName, now.logFileName) != 0;
+        return strcmp(before.logFileName, now.logFileName) != 0 || strcmp(before.logFolder, now.logFolder) != 0;
     default:
         return 0;
     }
@@ -199,11 +201,52 @@ int OpenUdp()
     return 0;
 }
 
+bool IsRelativePath(const char* name)
+{
+    const bool drive = ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')) && name[1] == ':';
+    return !drive && name[0] != '\\' && name[0] != '/';
+}
+
+// The log file's path: its name, or the name in the log folder.
+bool LogFilePath(char* path, size_t size)
+{
+    const char* folder = IsRelativePath(g_debugTrace.logFileName) ? g_debugTrace.logFolder : "";
+    int length = snprintf(path, size, "%s%s", folder, g_debugTrace.logFileName);
+    return length >= 0 && static_cast<size_t>(length) < size;
+}
+
 int OpenLogFile()
 {
-    g_debugTrace.handle.Reset(CreateFileA(g_debugTrace.logFileName, GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                                          CREATE_ALWAYS, 0, NULL));
+    char path[MAX_PATH + kTraceLogNameSize];
+    if (!LogFilePath(path, sizeof path)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 1;
+    }
+    g_debugTrace.handle.Reset(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL));
     return g_debugTrace.handle.IsValid() ? 0 : 1;
+}
+
+// After a failed opening with the fall-back set: one box says what failed, and from then
+// on the lines go to the debugger output.
+void FallBackToDebugger(DWORD error)
+{
+    char target[MAX_PATH + kTraceLogNameSize];
+    switch (g_debugTrace.kind) {
+    case kTraceSerial: CopyName(target, sizeof target, g_debugTrace.portName); break;
+    case kTraceUdp: CopyName(target, sizeof target, g_debugTrace.hostName); break;
+    case kTraceLogFile:
+        if (!LogFilePath(target, sizeof target))
+            CopyName(target, sizeof target, g_debugTrace.logFileName);
+        break;
+    default: target[0] = '\0'; break;
+    }
+    char text[sizeof target + 160];
+    snprintf(text, sizeof text, "The trace output %s could not be opened (error %lu).\r\n"
+                                "Trace lines go to the debugger output instead.",
+             target, static_cast<unsigned long>(error));
+    ShowBox(text);
+    g_debugTrace.kind = kTraceDebugger;
+    DebugTraceOpen();
 }
 
 }  // namespace
@@ -243,6 +286,8 @@ DebugTraceState& g_debugTrace = *new DebugTraceState{
     3000,                   // datagramPort
     "127.0.0.1",            // hostName
     "debugw.log",           // logFileName
+    "",                     // logFolder
+    0,                      // fallBack
 };
 
 void TraceContainedException(const char* where) noexcept
@@ -290,6 +335,21 @@ void DebugTraceConfigure(int kind, ...) noexcept
         CloseOutput();
 }
 
+void DebugTraceSetLogFolder(const char* folder) noexcept
+{
+    const OutputSettings before = CurrentSettings();
+    if (!folder || strlen(folder) >= sizeof g_debugTrace.logFolder)
+        folder = "";
+    memmove(g_debugTrace.logFolder, folder, strlen(folder) + 1);
+    if (g_debugTrace.openState == 0 && OutputChanged(before, CurrentSettings()))
+        CloseOutput();
+}
+
+void DebugTraceSetFallBack(int fallBack) noexcept
+{
+    g_debugTrace.fallBack = fallBack ? 1 : 0;
+}
+
 int DebugTraceOpen() noexcept
 {
     CloseOutput();
@@ -310,8 +370,9 @@ void DebugTracePrint(const char* format, ...) noexcept
 {
     if (g_debugTrace.kind == kTraceOff || format == NULL)
         return;
-    if (g_debugTrace.openState < 0)
-        DebugTraceOpen();   // a failure leaves the state at -1: the next line tries again
+    if (g_debugTrace.openState < 0 && DebugTraceOpen() != 0 && g_debugTrace.fallBack)
+        FallBackToDebugger(GetLastError());
+    // Otherwise a failure leaves the state at -1: the next line tries again.
 
     char line[kTraceLineSize];
     line[0] = '\0';

@@ -59,6 +59,9 @@ struct DebugTraceState {
     WORD datagramPort;
     char hostName[kTraceHostNameSize];
     char logFileName[kTraceLogNameSize];
+    // Set from the plug-in's settings file only; empty and 0 otherwise.
+    char logFolder[MAX_PATH];    // where a relative log file name is taken, with its final '\\'
+    int fallBack;                // 1: a failed opening turns the channel to the debugger output
 };
 
 extern DebugTraceState& g_debugTrace;
@@ -72,8 +75,18 @@ extern DebugTraceState& g_debugTrace;
 // opened closes it, and the next line opens the new one.
 void DebugTraceConfigure(int kind, ...) noexcept;
 
+// A relative log file name is taken in this folder (a path ending in '\\'); empty or null:
+// from the current folder, as given. A folder too long for its field counts as empty. A
+// change closes an open log file, and the next line opens the new one.
+void DebugTraceSetLogFolder(const char* folder) noexcept;
+// With 1, an output that fails to open says so in one "DEBUG" box and the channel goes on
+// with the debugger output, instead of showing every line in a box of its own (a stream of
+// timer lines would lock the client in boxes). 0, the start value, keeps every box.
+void DebugTraceSetFallBack(int fallBack) noexcept;
+
 // Formats one line with printf rules (at most 1000 characters) and writes it with CR LF.
-// While the output cannot be opened, the line is shown in a "DEBUG" message box instead.
+// While the output cannot be opened, the line is shown in a "DEBUG" message box instead
+// (but see DebugTraceSetFallBack).
 void DebugTracePrint(const char* format, ...) noexcept;
 
 // Opens the output of the current kind, first releasing whatever an earlier opening

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/trace/trace_test_support.h"
 #include "trace/debug_trace.h"
@@ -229,6 +230,46 @@ TEST(TraceLogFile, UnopenableFileShowsEveryLineAndEveryLineRetries)
     EXPECT_EQ(0, g_debugTrace.openState);
     EXPECT_EQ("third try\r\n", ReadFileBytes("later\\t.log"));
     EXPECT_TRUE(TakeCaughtBoxes().empty());
+    DebugTraceConfigure(kTraceOff);
+}
+
+std::vector<std::string> g_debuggerLines;
+void WINAPI RecordDebuggerLine(LPCSTR line)
+{
+    g_debuggerLines.push_back(line ? line : "");
+}
+
+// What the plug-in's settings file adds: a folder for relative names, and one box for a
+// failed opening, after which the lines go to the debugger output.
+TEST(TraceLogFile, SettingsFileFolderAndFallBack)
+{
+    ASSERT_TRUE(CreateDirectoryA("beside", NULL) || GetLastError() == ERROR_ALREADY_EXISTS);
+    DebugTraceSetLogFolder("beside\\");
+    StartLog("rel.log");
+    DebugTracePrint("in the folder");
+    EXPECT_EQ("in the folder\r\n", ReadFileBytes("beside\\rel.log"));
+    StartLog("..\\up.log");   // a relative path goes from the folder too
+    DebugTracePrint("one up");
+    EXPECT_EQ("one up\r\n", ReadFileBytes("up.log"));
+    DeleteFileA("up.log");
+
+    void* real = tracetest::ReplaceImport("kernel32.dll", "OutputDebugStringA",
+                                          reinterpret_cast<void*>(RecordDebuggerLine));
+    ASSERT_TRUE(real);
+    DebugTraceSetFallBack(1);
+    StartLog("missing\\t.log");
+    g_debuggerLines.clear();
+    DebugTracePrint("line %d", 1);
+    DebugTracePrint("line %d", 2);
+    std::vector<CaughtBox> boxes = TakeCaughtBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    ExpectBox(boxes[0], "The trace output beside\\missing\\t.log could not be opened (error 3).\r\n"
+                        "Trace lines go to the debugger output instead.");
+    EXPECT_EQ(std::vector<std::string>({"line 1\r\n", "line 2\r\n"}), g_debuggerLines);
+    EXPECT_EQ(kTraceDebugger, g_debugTrace.kind);
+    tracetest::ReplaceImport("kernel32.dll", "OutputDebugStringA", real);
+    DebugTraceSetFallBack(0);
+    DebugTraceSetLogFolder(NULL);
     DebugTraceConfigure(kTraceOff);
 }
 
