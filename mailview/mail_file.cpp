@@ -26,6 +26,34 @@ void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer, si
         DecodeBase64Body(buffer);
 }
 
+UINT UsableCodePage(const char* charset)
+{
+    UINT codePage = CharsetCodePage(charset);
+    return codePage != 0 && IsValidCodePage(codePage) ? codePage : 0;
+}
+
+UINT FirstPartCodePage(HWND view, const char* boundary)
+{
+    ContentType type;
+    if (!ReadFirstPartContentType(HostViewGetPath(view), boundary, &type))
+        return 0;
+    return UsableCodePage(type.charset);
+}
+
+bool FindNestedTextPart(HWND view, const char* boundary, TextPart* part)
+{
+    return FindFirstTextPart(HostViewGetPath(view), boundary, part) != 0;
+}
+
+void ExtractNestedTextPart(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit)
+{
+    if (!buffer)
+        return;
+    int encoding = ExtractTextPartFromFile(HostViewGetPath(view), boundary, buffer, limit);
+    if (encoding == Base64 && buffer->size() > 1)
+        DecodeBase64Body(buffer);
+}
+
 void DecodeBase64Body(MailBodyBuffer* buffer)
 {
     if (!buffer || buffer->empty())
@@ -89,9 +117,40 @@ bool IsBlank(wchar_t c)
     return c == L' ' || c == L'\t' || c == 0x3000;
 }
 
+// The length of the whole characters within the first length bytes of text (of size bytes),
+// so that a cut never converts half a character.
+size_t WholeCharacters(const char* text, size_t size, size_t length, UINT codePage)
+{
+    if (codePage == CP_UTF8) {
+        for (int back = 0; back < 3 && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
+             ++back)
+            --length;
+        return length;
+    }
+    if (codePage != 936 && codePage != 949 && codePage != 950 && codePage != 54936)
+        return length;   // a byte is a character
+    // Double-byte characters lead with 0x81 to 0xFE; GB18030 also has four-byte ones, whose
+    // second byte is a digit.
+    size_t at = 0;
+    while (at < length) {
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        size_t step = 1;
+        if (c >= 0x81 && c <= 0xFE) {
+            step = 2;
+            if (codePage == 54936 && at + 1 < size && text[at + 1] >= '0' && text[at + 1] <= '9')
+                step = 4;
+        }
+        if (at + step > length)
+            break;
+        at += step;
+    }
+    return at;
+}
+
 }  // namespace
 
-bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane)
+bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane,
+                    UINT codePage)
 {
     if (!pane)
         return false;
@@ -108,16 +167,12 @@ bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineU
     // shown; the rest of a huge body is never converted.
     bool cut = false;
     if (maxUnits < INT_MAX / 4 && length > maxUnits * 4) {
-        length = maxUnits * 4;
-        for (int back = 0; back < 3 && length > 0 &&
-                           (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
-             ++back)
-            --length;
+        length = WholeCharacters(text, body.size(), maxUnits * 4, codePage);
         cut = true;
     }
     if (length > INT_MAX)
         return false;
-    int units = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), NULL, 0);
+    int units = MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), NULL, 0);
     if (units <= 0)
         return false;
     // A break follows at least half a line's worth of units: room for all of them.
@@ -132,7 +187,7 @@ bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineU
         pane->clear();
         return false;
     }
-    MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), &wide[0], units);
+    MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), &wide[0], units);
     size_t shown = static_cast<size_t>(units);
     if (shown > maxUnits) {
         shown = maxUnits;

@@ -14,6 +14,18 @@ bool MultipartHasUtf8Part(HWND view, const char* boundary);
 // is given), decoded, and one NUL; empty when the file can't be read. With a limit, only
 // the body's first limit bytes (decoded) are read: see ExtractMailBodyFromFile.
 void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit = kWholeBody);
+// The opt-in readings. The code page of a charset of the table when this system has it, 0
+// otherwise: a charset that can't be converted is left to the host, never shown wrong.
+UINT UsableCodePage(const char* charset);
+// The code page of a multipart mail's first part, when it declares a usable charset of the
+// table; 0 otherwise.
+UINT FirstPartCodePage(HWND view, const char* boundary);
+// The first text/plain part of the view's multipart mail file, nested multiparts included
+// (see FindFirstTextPart); false when there is none within the walk's bounds.
+bool FindNestedTextPart(HWND view, const char* boundary, TextPart* part);
+// Fills the buffer with that part's body, decoded, and one NUL; empty when the file can't
+// be read or the part is not found.
+void ExtractNestedTextPart(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit = kWholeBody);
 // Replaces the buffer's base64 text (and its NUL) by the decoded bytes and a NUL. A body
 // the decoder rejects keeps its text.
 void DecodeBase64Body(MailBodyBuffer* buffer);
@@ -30,11 +42,13 @@ const size_t kPaneLineUnits = 4096;
 // The bytes of a body that give the pane all it shows: a code unit comes from at most four
 // bytes of UTF-8, and one more byte tells that the text goes on.
 const size_t kPaneBodyBytes = kPaneTextUnits * 4 + 4;
-// The text of a body for the pane: its UTF-8 text up to its first NUL in UTF-16, at most
+// The text of a body for the pane: its text in codePage (UTF-8 unless said) up to its first
+// NUL, in UTF-16, at most
 // maxUnits code units of it, a line break after every maxLineUnits code units of a line
 // (after a blank near the end when there is one; below 2: none), and, when text was left out, a
 // marker line saying so. Only a bounded prefix of a huge body is converted. Into pane;
 // false, with pane empty, when the body holds no text or memory runs out.
-bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane);
+bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane,
+                    UINT codePage = CP_UTF8);
 // The line that ends a text that was cut.
 extern const wchar_t kPaneCutMarker[];

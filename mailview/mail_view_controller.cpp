@@ -1,8 +1,10 @@
 #include "mailview/mail_view_controller.h"
 
+#include <cstring>
 #include <string>
 
 #include "mailview/mail_file.h"
+#include "mailview/mailtext/ascii.h"
 #include "mailview/mailtext/mail_text.h"
 #include "mailview/unicode_pane.h"
 #include "base/module.h"
@@ -11,6 +13,7 @@
 
 HostCommandId g_toggleCommandId;
 TBADDBITMAP g_toolbarBitmap;
+MailViewOptions g_mailViewOptions;
 
 #ifdef _WIN64
 static_assert(sizeof(TBBUTTON) == 32, "the toolbar's button record on 64-bit Windows");
@@ -46,6 +49,40 @@ void ReadButtonState(MailViewWinHook* controller)
         controller->button.fsState = static_cast<BYTE>(state & 0xFF);
 }
 
+// A part's charset as a press converts it: UTF-8, or with the opt-in charsets one of the
+// table that this system has; 0 when the part is left to the host.
+UINT PartCodePage(const char* charset)
+{
+    if (ComparePrefixNoCase(charset, "utf-8") == 0 && charset[5] == '\0')
+        return CP_UTF8;
+    return g_mailViewOptions.charsets ? UsableCodePage(charset) : 0;
+}
+
+// What the opt-in readings offer for a mail the classifier gives no UTF-8: another multipart
+// walked to its first text/plain part, or a single part in a charset of the table.
+UINT OptInCodePage(MailViewWinHook* controller, const char* headerText)
+{
+    ContentType type;
+    if (!ReadHeaderContentType(headerText, &type))
+        return 0;
+    if (IsMultipartType(type)) {
+        TextPart part;
+        if (!g_mailViewOptions.nested || !type.boundary[0] ||
+            !FindNestedTextPart(controller->hwnd, type.boundary, &part))
+            return 0;
+        UINT codePage = PartCodePage(part.charset);
+        if (codePage) {
+            // The press walks the file again from the message's boundary.
+            controller->boundary.Reset(CopyOfBytes(type.boundary, std::strlen(type.boundary)));
+            controller->nestedPart = controller->boundary.IsValid() ? 1 : 0;
+            if (!controller->nestedPart)
+                codePage = 0;
+        }
+        return codePage;
+    }
+    return g_mailViewOptions.charsets ? UsableCodePage(type.charset) : 0;
+}
+
 DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
 {
     if (!controller->hostView) {
@@ -62,9 +99,24 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
     char* slot = controller->boundary.Release();
     int kind = ClassifyMailHeader(headerText ? headerText : "", &slot);
     controller->boundary.Reset(slot);
-    bool utf8 = kind == Utf8 ||
-                (kind == MultipartAlternative && controller->boundary.IsValid() &&
-                 MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()));
+    UINT codePage = 0;
+    controller->nestedPart = 0;
+    if (kind == Utf8) {
+        codePage = CP_UTF8;
+    } else if (kind == MultipartAlternative && controller->boundary.IsValid()) {
+        if (MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()))
+            codePage = CP_UTF8;
+        // The first part is what a press shows: read in the charset it declares.
+        if (g_mailViewOptions.charsets) {
+            UINT first = FirstPartCodePage(controller->hwnd, controller->boundary.Get());
+            if (first)
+                codePage = first;
+        }
+    } else if (kind == NotUtf8 && (g_mailViewOptions.nested || g_mailViewOptions.charsets)) {
+        codePage = OptInCodePage(controller, headerText);
+    }
+    bool utf8 = codePage != 0;
+    controller->codePage = utf8 ? codePage : CP_UTF8;
     // A toggle that could not be added is tried again at the next UTF-8 mail.
     if (utf8 && !controller->buttonAdded)
         AddToggleButton(controller);
@@ -92,10 +144,13 @@ void ToggleView(MailViewWinHook* controller)
     if (on) {
         MailBodyBuffer body;
         // Only as much of the body as the pane can show is read, however large the mail.
-        ExtractMailBody(controller->hwnd, controller->boundary.Get(), &body, kPaneBodyBytes);
+        if (controller->nestedPart)
+            ExtractNestedTextPart(controller->hwnd, controller->boundary.Get(), &body, kPaneBodyBytes);
+        else
+            ExtractMailBody(controller->hwnd, controller->boundary.Get(), &body, kPaneBodyBytes);
         std::wstring text;
         if (body.size() > 1)
-            BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text);
+            BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
         // The file is read at every press, but the text the pane holds already is not given
         // again: rich edit takes far longer to replace a long text than to take a new one.
         if (text != controller->paneText) {

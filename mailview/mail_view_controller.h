@@ -10,6 +10,13 @@
 extern HostCommandId g_toggleCommandId;   // ToggleUnicodeView's identifier; 0 until registered
 extern TBADDBITMAP g_toolbarBitmap;       // the toggle's image, loaded on first need
 
+// The opt-in readings, set at start-up from the settings file; both 0 without one.
+struct MailViewOptions {
+    int nested;     // other multiparts are walked to their first text/plain part
+    int charsets;   // the charsets of the table are converted through their code pages
+};
+extern MailViewOptions g_mailViewOptions;
+
 // QPCViewLoadMail's work: classifies the header and brings the toggle into line.
 DWORD LoadMail(HWND view, const char* headerText);
 // Host callback for the toggle button's command.

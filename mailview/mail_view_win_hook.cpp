@@ -31,6 +31,8 @@ MailViewWinHook::MailViewWinHook(HWND window)
     : CLSWinHook(window),
       isView(0),
       isUtf8(0),
+      nestedPart(0),
+      codePage(CP_UTF8),
       buttonAdded(0),
       toolbar(NULL),
       unicodePane(NULL),

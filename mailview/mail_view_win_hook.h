@@ -16,7 +16,10 @@ public:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) override;
 
     unsigned char isView;   // 1 for a mail view; folder windows only get the WM_DESTROY work
-    unsigned char isUtf8;   // 1 while the mail last loaded is UTF-8 (the toggle is meant visible)
+    unsigned char isUtf8;   // 1 while the mail last loaded is offered (the toggle is meant visible):
+                            // UTF-8, or with the opt-in readings a charset of the table
+    unsigned char nestedPart;   // 1: a press shows the first text/plain part the walk finds
+    UINT codePage;          // what a press converts the text from; CP_UTF8 but for the opt-in charsets
     unsigned char buttonAdded;   // 1 once the separator and the toggle are on the toolbar
     ScopedCString boundary;  // the multipart boundary of the loaded mail, or none
     TBBUTTON button;        // the toggle button, handed to the toolbar as it stands

@@ -10,6 +10,7 @@
 #include "mailview/unicode_pane.h"
 #include "base/host_api.h"
 #include "base/module.h"
+#include "plugin/settings.h"
 #include "resources/resource_ids.h"
 #include "trace/boundary_guard.h"
 #include "trace/debug_trace.h"
@@ -76,6 +77,7 @@ int WINAPI QPCStartUp(DWORD)
                    [] {
                        BindHostApi();
                        DebugTraceConfigure(kTraceDebugger);
+                       ApplySettingsFile();
                        // Both are 0 when the host lacks its registration function: nothing
                        // is called then.
                        HostCommandId restore = HostRegistCallback(RestoreEditText);

@@ -4,6 +4,24 @@
 
 namespace e2e {
 
+namespace {
+std::string g_pluginFolder;
+}
+
+void UseSettingsFile(const std::string& iniText)
+{
+    g_pluginFolder = testsupport::MakeTempFolder("velmora-settings-") + "\\";
+    if (!CopyFileA((testsupport::ProgramDir() + "Velmora.dll").c_str(), (g_pluginFolder + "Velmora.dll").c_str(),
+                   FALSE) ||
+        !testsupport::WriteBytesToFile(g_pluginFolder + "Velmora.ini", iniText))
+        ADD_FAILURE() << "no plug-in folder with a settings file in " << g_pluginFolder;
+}
+
+std::string PluginFolder()
+{
+    return g_pluginFolder.empty() ? testsupport::ProgramDir() : g_pluginFolder;
+}
+
 const hostsim::Plugin& Plugin()
 {
     static hostsim::Plugin plugin;
@@ -11,7 +29,7 @@ const hostsim::Plugin& Plugin()
     if (!loaded) {
         loaded = true;
         hostsim::RegisterHostClasses();
-        if (!hostsim::LoadPlugin((testsupport::ProgramDir() + "Velmora.dll").c_str(), &plugin))
+        if (!hostsim::LoadPlugin((PluginFolder() + "Velmora.dll").c_str(), &plugin))
             ADD_FAILURE() << "Velmora.dll could not be loaded with its ten entry points";
         else
             plugin.StartUp(0);

@@ -14,6 +14,11 @@ namespace e2e {
 
 // The plug-in, loaded and started once for the test program.
 const hostsim::Plugin& Plugin();
+// Before the first Plugin(): the plug-in is loaded from a folder of its own, with this
+// settings file beside it.
+void UseSettingsFile(const std::string& iniText);
+// The folder the plug-in is loaded from, with its final '\\'.
+std::string PluginFolder();
 
 // A fresh folder for the mail files of one test program.
 std::string TempDir();

@@ -1,0 +1,234 @@
+// Velmora.ini beside the DLL. Built twice: with the opt-in readings and a log file for the
+// trace, and with the readings at 0 and a log file that can't be opened.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "hostsim/host_sim.h"
+#include "tests/mailtext/mail_samples.h"
+#include "tests/plugin/plugin_harness.h"
+#include "tests/trace/trace_test_support.h"
+
+namespace {
+
+#if defined(SETTINGS_on)
+const bool kOn = true;
+const char kSettings[] =
+    "[Unicode]\r\nNested=1\r\nCharsets=1\r\n\r\n[Trace]\r\nOutput=file\r\nLogFile=trace.log\r\n";
+#else
+const bool kOn = false;
+const char kSettings[] =
+    "[Unicode]\r\nNested=0\r\nCharsets=0\r\n\r\n[Trace]\r\nOutput=File\r\nLogFile=no-such-folder\\trace.log\r\n";
+#endif
+
+const hostsim::Plugin& SettingsPlugin()
+{
+    static bool placed = false;
+    if (!placed) {
+        placed = true;
+        e2e::UseSettingsFile(kSettings);
+    }
+    return e2e::Plugin();
+}
+
+std::string Crlf(const std::string& lf)
+{
+    std::string out;
+    for (char c : lf) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+std::string Single(const char* charset, const std::string& body)
+{
+    return Crlf("Subject: s\nContent-Type: text/plain; charset=" + std::string(charset) +
+                "\nContent-Transfer-Encoding: 8bit\n\n") + body + "\r\n";
+}
+
+const std::string kPlain = "Content-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: quoted-printable\n\n"
+                           "caf=C3=A9 =E2=98=95\n";
+
+std::string Mixed(const std::string& parts)
+{
+    return Crlf("Subject: m\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"m\"\n\n--m\n" + parts +
+                "--m--\n");
+}
+
+// The text part at the given depth of nested multiparts, or after that many parts.
+std::string Nested(int depth)
+{
+    std::string mail = "Content-Type: multipart/mixed; boundary=L1\n\n";
+    for (int i = 1; i < depth; ++i)
+        mail += "--L" + std::to_string(i) + "\nContent-Type: multipart/mixed; boundary=L" + std::to_string(i + 1) + "\n\n";
+    return Crlf(mail + "--L" + std::to_string(depth) + "\n" + kPlain);
+}
+
+std::string AfterParts(int parts)
+{
+    std::string mail;
+    for (int i = 0; i < parts; ++i)
+        mail += "Content-Type: image/gif\n\nGIF\n--m\n";
+    return Mixed(mail + kPlain);
+}
+
+// The text part's header ends that many bytes into the file.
+std::string EndingAt(long offset)
+{
+    const std::string head = Crlf("Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: image/gif\n\n");
+    const std::string part = Crlf("\n--m\nContent-Type: text/plain; charset=utf-8\n\n");
+    return head + std::string(static_cast<size_t>(offset) - head.size() - part.size(), 'x') + part + "caf\xC3\xA9\r\n";
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SettingsPlugin();
+        view_ = e2e::CreateAnnouncedView();
+        ASSERT_TRUE(view_.frame && view_.toolbar && view_.hostPane);
+    }
+    void TearDown() override
+    {
+        DestroyWindow(view_.frame);
+        hostsim::PumpMessages();
+    }
+
+    // The pane's text after loading the mail and pressing the toggle; "(no toggle)" when
+    // none is offered. The host is handed the header only: its pane is not looked at here.
+    std::wstring Shown(const std::string& mail)
+    {
+        std::string path = e2e::WriteMailFile("settings.eml", mail);
+        size_t end = mail.find("\r\n\r\n");
+        std::string header = mail.substr(0, end == std::string::npos ? mail.size() : end + 2);
+        hostsim::SetViewPath(view_.frame, path.c_str());
+        SettingsPlugin().ViewLoadMail(view_.frame, header.c_str(), 0);
+        hostsim::PumpMessages();
+        TBBUTTON toggle = e2e::ToggleButton(view_.toolbar);
+        if (toggle.idCommand == 0 || (toggle.fsState & TBSTATE_HIDDEN))
+            return L"(no toggle)";
+        e2e::ClickButton(view_.toolbar, toggle.idCommand);
+        return e2e::PaneTextLf(e2e::UnicodePane(view_));
+    }
+
+    hostsim::ViewWindow view_;
+};
+
+}  // namespace
+
+// Mails the classifier leaves out: each row gives what the pane begins with, with the
+// switches on and at 0; null: no toggle.
+TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
+{
+    const wchar_t* const kCafe = L"caf\xE9 \x2615\n";
+    const struct {
+        const char* what;
+        std::string mail;
+        const wchar_t* on;
+        const wchar_t* off;
+    } rows[] = {
+        {"UTF-8, as ever", Single("utf-8", "caf\xC3\xA9"), L"caf\xE9\n", L"caf\xE9\n"},
+        {"mixed: alternative, then a file",
+         Mixed("Content-Type: multipart/alternative; boundary=\"a\"\n\n--a\n" + kPlain +
+               "--a\nContent-Type: text/html; charset=utf-8\n\n<p>x</p>\n--a--\n--m\n"
+               "Content-Type: application/pdf; name=\"a.pdf\"\nContent-Transfer-Encoding: base64\n\nJVBERi0=\n"),
+         kCafe, NULL},
+        {"mixed, its text part in Latin-1",
+         Mixed("Content-Type: text/plain; charset=ISO-8859-1\n\ncaf\xE9\n--m\nContent-Type: image/png\n\nPNG\n"),
+         L"caf\xE9\n", NULL},
+        {"mixed, its text part in ISO-2022-JP", Mixed("Content-Type: text/plain; charset=iso-2022-jp\n\nx\n"), NULL,
+         NULL},
+        {"8 levels deep", Nested(8), kCafe, NULL},
+        {"9 levels deep", Nested(9), NULL, NULL},
+        {"the 100th part", AfterParts(99), kCafe, NULL},
+        {"the 101st part", AfterParts(100), NULL, NULL},
+        {"found within the first MB", EndingAt(1L << 20), L"caf\xE9\n", NULL},
+        {"found only past the first MB", EndingAt((1L << 20) + 1), NULL, NULL},
+        // A code-page family each.
+        {"ISO-8859-2", Single("iso-8859-2", "\xA3\xF3\x64\xBC"), L"\x141\xF3" L"d\x17A\n", NULL},
+        {"ISO-8859-15, not taken for -1", Single("\"ISO-8859-15\"", "\xA4"), L"\x20AC\n", NULL},
+        {"windows-1252", Single("windows-1252", "\x80\x93\x94"), L"\x20AC\x201C\x201D\n", NULL},
+        {"KOI8-R", Single("koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4"), L"\x41F\x440\x438\x432\x435\x442\n", NULL},
+        {"EUC-KR", Single("euc-kr", "\xC7\xD1\xB1\xB9\xBE\xEE"), L"\xD55C\xAD6D\xC5B4\n", NULL},
+        // A code page the system lacks (Wine 8 has no GB18030) is left to the host.
+        {"GB18030, four bytes and two", Single("gb18030", "\x95\x34\xB2\x35\xA2\xE3"),
+         IsValidCodePage(54936) ? L"\xD842\xDFB7\x20AC\n" : NULL, NULL},
+        {"Big5", Single("big5", "\xC1\x63\xC5\xE9"), L"\x7E41\x9AD4\n", NULL},
+        {"a name the table lacks", Single("iso-8859-1x", "caf\xE9"), NULL, NULL},
+        // Without the switch the first part is read as UTF-8, whatever it declares.
+        {"alternative, its first part in Latin-1",
+         Crlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=iso-8859-1\n\n"
+              "caf\xE9\n--a\nContent-Type: text/html; charset=utf-8\n\n<p>x</p>\n--a--\n"),
+         L"caf\xE9\n", L"caf\xFFFD"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const wchar_t* shown = kOn ? row.on : row.off;
+        std::wstring expected = shown ? shown : L"(no toggle)";
+        EXPECT_EQ(expected, Shown(row.mail).substr(0, expected.size()));
+    }
+}
+
+TEST_F(SettingsTest, PublicSampleMails)
+{
+    const std::string folder = MailCorpusFolder();
+    if (folder.empty())
+        GTEST_SKIP() << "no public sample mails on this machine";
+    const struct {
+        const char* file;
+        const wchar_t* on;
+    } rows[] = {
+        {"mail__ks_c_5601-1987.eml", L"\xC2A4\xD2F0\xD574\n"},
+        {"mail__mix_caps_content_type.eml", L"foo bar"},
+        {"mail__email_with_similar_boundaries.eml", L"Test\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        std::ifstream in(folder + "/" + row.file, std::ios::binary);
+        std::string mail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(mail.empty());
+        std::wstring expected = kOn ? row.on : L"(no toggle)";
+        EXPECT_EQ(expected, Shown(mail).substr(0, expected.size()));
+    }
+}
+
+// The open-file window's timer lines: into the log file beside the DLL, or, when it can't
+// be opened, one "DEBUG" box and then the debugger output.
+TEST_F(SettingsTest, TraceGoesWhereTheFileSays)
+{
+    hostsim::OpenFileWindow dialog = hostsim::CreateOpenFileWindow(view_.frame, false);
+    ASSERT_TRUE(dialog.window);
+    tracetest::InstallBoxCatcher();
+    for (WPARAM timer = 1; timer <= 3; ++timer)
+        SendMessageA(dialog.window, WM_TIMER, timer, 0);
+    hostsim::PumpMessages();
+    tracetest::RemoveBoxCatcher();
+    std::vector<tracetest::CaughtBox> boxes = tracetest::TakeCaughtBoxes();
+    std::string log = tracetest::ReadFileBytes((e2e::PluginFolder() + "trace.log").c_str());
+    if (kOn) {
+        char expected[128];
+        std::string lines;
+        for (unsigned timer = 1; timer <= 3; ++timer) {
+            std::snprintf(expected, sizeof expected, "TIMER(%x,%x,0)\r\n",
+                          static_cast<unsigned>(reinterpret_cast<UINT_PTR>(dialog.window)), timer);
+            lines += expected;
+        }
+        EXPECT_EQ(lines, log);
+        EXPECT_TRUE(boxes.empty());
+    } else {
+        EXPECT_EQ("", log);
+        ASSERT_EQ(1u, boxes.size());
+        EXPECT_EQ("DEBUG", boxes[0].caption);
+        EXPECT_NE(std::string::npos, boxes[0].text.find("no-such-folder\\trace.log")) << boxes[0].text;
+        EXPECT_NE(std::string::npos, boxes[0].text.find("debugger output")) << boxes[0].text;
+    }
+    DestroyWindow(dialog.window);
+}
