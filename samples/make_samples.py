@@ -78,6 +78,41 @@ def main():
     write("06-shift-jis.eml",
           crlf(header("Shift_JIS", "text/plain; charset=Shift_JIS", "8bit")).encode()
           + crlf(sjis_text).encode("cp932"))
+    # A mail as today's clients send one with an attachment: the text and HTML
+    # alternatives inside a multipart/mixed, then a base64 file.
+    csv = "品名,数量\nりんご,3\nみかん,12\n"
+    mixed = (
+        header("multipart mixed attachment", "multipart/mixed;\n\tboundary=\"=_velmora_mixed\"")
+        + "This is a multi-part message in MIME format.\n"
+        + "--=_velmora_mixed\n"
+        + "Content-Type: multipart/alternative;\n\tboundary=\"=_velmora_alt\"\n\n"
+        + "--=_velmora_alt\n"
+        + "Content-Type: text/plain; charset=UTF-8\n"
+        + "Content-Transfer-Encoding: quoted-printable\n\n"
+        + quopri.encodestring(JAPANESE.encode("utf-8")).decode()
+        + "--=_velmora_alt\n"
+        + "Content-Type: text/html; charset=UTF-8\n"
+        + "Content-Transfer-Encoding: quoted-printable\n\n"
+        + quopri.encodestring(html.encode("utf-8")).decode()
+        + "--=_velmora_alt--\n\n"
+        + "--=_velmora_mixed\n"
+        + "Content-Type: text/csv; charset=UTF-8; name=\"order.csv\"\n"
+        + "Content-Disposition: attachment; filename=\"order.csv\"\n"
+        + "Content-Transfer-Encoding: base64\n\n"
+        + b64_lines(crlf(csv).encode("utf-8"))
+        + "--=_velmora_mixed--\n")
+    write("07-multipart-mixed-attachment.eml", crlf(mixed).encode())
+    latin2_text = (
+        "Wiadomość w ISO-8859-2.\n"
+        "Łódź, Kraków, Gdańsk: zażółć gęślą jaźń.\n"
+        "Dvořák, Brno: Příliš žluťoučký kůň úpěl ďábelské ódy.\n")
+    write("08-iso-8859-2.eml",
+          crlf(header("ISO-8859-2", "text/plain; charset=ISO-8859-2", "quoted-printable")).encode()
+          + crlf(quopri.encodestring(latin2_text.encode("iso8859_2")).decode()).encode())
+    korean_text = "안녕하세요. Velmora 의 테스트 메일입니다.\n서울특별시 중구, 감사합니다.\n"
+    write("09-euc-kr.eml",
+          crlf(header("EUC-KR", "text/plain; charset=EUC-KR", "8bit")).encode()
+          + crlf(korean_text).encode("euc_kr"))
 
 
 if __name__ == "__main__":

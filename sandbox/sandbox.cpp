@@ -1,9 +1,14 @@
-// The sandbox: a stand-in Quillpost to run Velmora.dll in. It loads the DLL from beside
-// itself, opens a folder window listing the sample mails and a mail view, and loads the
-// chosen mail into the view as the host does. With --script it plays a fixed session by
-// itself and writes screenshots and the texts it saw into a folder.
+// The sandbox: a stand-in Quillpost to run Velmora.dll in. It copies the DLL from beside
+// itself into sandbox-plugins\ and loads it from there, so that the Velmora.ini it writes
+// there never lies beside the DLL the test programs load. It opens a folder window listing
+// the sample mails and a mail view, and loads the chosen mail into the view as the host
+// does; its Settings menu switches the DLL's opt-in readings. With --script it plays a
+// fixed session by itself and writes screenshots and the texts it saw into a folder.
 //
-//   sandbox.exe [--samples <folder>] [--script <output folder>]
+//   sandbox.exe [--samples <folder>] [--script <output folder>] [--settings on|off]
+//
+// --settings (off by default) writes Velmora.ini with both switches 1 or both 0 before the
+// DLL starts. The scripted session starts with them off.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -23,6 +28,8 @@ namespace {
 
 const UINT kCommandVersion = 0x9F10;
 const UINT kCommandExit = 0x9F11;
+const UINT kCommandNested = 0x9F12;
+const UINT kCommandCharsets = 0x9F13;
 const int kPaneQuotedCopy = 32788;   // the pane's context-menu entries, as a user picks them
 const int kPaneSelectAll = 32772;
 const int kPaneReply = 32779;
@@ -32,7 +39,49 @@ hostsim::FolderWindow g_folder;
 hostsim::ViewWindow g_view;
 std::string g_samples;
 std::vector<std::string> g_mails;
+size_t g_shown = static_cast<size_t>(-1);  // the mail in the view
 WNDPROC g_folderProc;
+std::string g_pluginDir;  // sandbox-plugins\, with the DLL's copy and its Velmora.ini
+HMENU g_settingsMenu;
+
+struct Settings {
+    bool nested;
+    bool charsets;
+};
+Settings g_settings;
+
+// Copies <ProgramDir>\Velmora.dll into sandbox-plugins\ and loads the copy.
+bool LoadPluginCopy()
+{
+    g_pluginDir = ProgramDir() + "sandbox-plugins\\";
+    CreateDirectoryA(g_pluginDir.c_str(), NULL);
+    std::string copy = g_pluginDir + "Velmora.dll";
+    // Another sandbox that runs holds the copy loaded: then that copy is loaded here too.
+    if (!CopyFileA((ProgramDir() + "Velmora.dll").c_str(), copy.c_str(), FALSE))
+        std::fprintf(stderr, "sandbox: Velmora.dll not copied (error %lu), loading the copy in %s\n",
+                     GetLastError(), g_pluginDir.c_str());
+    return hostsim::LoadPlugin(copy.c_str(), &g_plugin);
+}
+
+std::string SettingsFile()
+{
+    return g_pluginDir + "Velmora.ini";
+}
+
+// Only [Unicode] is written: a [Trace] section a person added stays.
+bool WriteSettings()
+{
+    std::string ini = SettingsFile();
+    return WritePrivateProfileStringA("Unicode", "Nested", g_settings.nested ? "1" : "0", ini.c_str()) &&
+           WritePrivateProfileStringA("Unicode", "Charsets", g_settings.charsets ? "1" : "0", ini.c_str());
+}
+
+void ShowSettingsInMenu()
+{
+    CheckMenuItem(g_settingsMenu, kCommandNested, MF_BYCOMMAND | (g_settings.nested ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(g_settingsMenu, kCommandCharsets,
+                  MF_BYCOMMAND | (g_settings.charsets ? MF_CHECKED : MF_UNCHECKED));
+}
 
 void ListMails()
 {
@@ -57,11 +106,25 @@ void OpenMail(size_t index)
         return;
     std::string path = g_samples + g_mails[index];
     hostsim::LoadMailIntoView(g_plugin, g_view, path.c_str());
+    g_shown = index;
     std::string title = "Quillpost - " + g_mails[index];
     SetWindowTextA(g_view.frame, title.c_str());
 }
 
-void OnCommand(HWND frame, WPARAM wParam, LPARAM lParam)
+// What the Settings menu does: the file written, the DLL started again to read it, and the
+// mail shown loaded again under the new settings.
+void ApplySettings(const Settings& settings)
+{
+    g_settings = settings;
+    if (!WriteSettings())
+        std::fprintf(stderr, "sandbox: %s could not be written (error %lu)\n", SettingsFile().c_str(),
+                     GetLastError());
+    g_plugin.StartUp(0);
+    ShowSettingsInMenu();
+    OpenMail(g_shown);
+}
+
+void HandleCommand(HWND frame, WPARAM wParam, LPARAM lParam)
 {
     if (frame == g_folder.frame && reinterpret_cast<HWND>(lParam) == g_folder.list &&
         HIWORD(wParam) == LBN_SELCHANGE) {
@@ -72,6 +135,21 @@ void OnCommand(HWND frame, WPARAM wParam, LPARAM lParam)
         g_plugin.VersionInfo(frame);
     } else if (LOWORD(wParam) == kCommandExit) {
         DestroyWindow(g_folder.frame);
+    } else if (LOWORD(wParam) == kCommandNested || LOWORD(wParam) == kCommandCharsets) {
+        Settings settings = g_settings;
+        bool& flipped = LOWORD(wParam) == kCommandNested ? settings.nested : settings.charsets;
+        flipped = !flipped;
+        ApplySettings(settings);
+    }
+}
+
+// Called from the host's window procedure: nothing may be thrown past it.
+void OnCommand(HWND frame, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        HandleCommand(frame, wParam, lParam);
+    } catch (...) {
+        std::fprintf(stderr, "sandbox: command %u failed\n", static_cast<unsigned>(LOWORD(wParam)));
     }
 }
 
@@ -89,8 +167,13 @@ void AddFolderMenu()
     AppendMenuA(file, MF_STRING, kCommandVersion, "&About Velmora...");
     AppendMenuA(file, MF_SEPARATOR, 0, NULL);
     AppendMenuA(file, MF_STRING, kCommandExit, "E&xit");
+    g_settingsMenu = CreatePopupMenu();
+    AppendMenuA(g_settingsMenu, MF_STRING, kCommandNested, "&Nested multiparts (Nested=1)");
+    AppendMenuA(g_settingsMenu, MF_STRING, kCommandCharsets, "Other &charsets (Charsets=1)");
+    ShowSettingsInMenu();
     HMENU bar = CreateMenu();
     AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
+    AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(g_settingsMenu), "&Settings");
     SetMenu(g_folder.frame, bar);
 }
 
@@ -175,6 +258,40 @@ void Select(const char* name)
     Settle();
 }
 
+bool ToggleHidden()
+{
+    return (Toggle().fsState & TBSTATE_HIDDEN) != 0;
+}
+
+// Both switches flipped as a user picks them from the Settings menu; true when the menu's
+// check marks and the file then say `on` for both.
+bool PickSettings(bool on)
+{
+    SendMessageA(g_folder.frame, WM_COMMAND, kCommandNested, 0);
+    SendMessageA(g_folder.frame, WM_COMMAND, kCommandCharsets, 0);
+    Settle();
+    UINT want = on ? MF_CHECKED : 0u;
+    std::string ini = SettingsFile();
+    return (GetMenuState(g_settingsMenu, kCommandNested, MF_BYCOMMAND) & MF_CHECKED) == want &&
+           (GetMenuState(g_settingsMenu, kCommandCharsets, MF_BYCOMMAND) & MF_CHECKED) == want &&
+           GetPrivateProfileIntA("Unicode", "Nested", -1, ini.c_str()) == (on ? 1 : 0) &&
+           GetPrivateProfileIntA("Unicode", "Charsets", -1, ini.c_str()) == (on ? 1 : 0);
+}
+
+// The mails that only the opt-in readings offer, and the names of their checks and files.
+// 08 comes before 07: 07's text is 01's, which the pane holds from the first press, so a
+// press that left the pane's text as it was would pass unseen.
+struct OptInMail {
+    const char* file;
+    const char* check;
+    const char* output;
+};
+const OptInMail kOptInMails[] = {
+    {"08-iso-8859-2.eml", "charset", "charset"},
+    {"07-multipart-mixed-attachment.eml", "nested", "nested"},
+    {"09-euc-kr.eml", "euc_kr", "euc-kr"},
+};
+
 int RunScript()
 {
     if (g_out.empty() || (g_out.back() != '\\' && g_out.back() != '/'))
@@ -234,6 +351,30 @@ int RunScript()
     Select("04-multipart-alternative.eml");
     Check((Toggle().fsState & TBSTATE_HIDDEN) == 0, "toggle_offered_for_alternative");
 
+    for (const OptInMail& mail : kOptInMails) {
+        Select(mail.file);
+        Check(ToggleHidden(), ("toggle_hidden_for_" + std::string(mail.check) + "_with_settings_off").c_str());
+    }
+    Check(PickSettings(true), "settings_on");
+    for (const OptInMail& mail : kOptInMails) {
+        std::string check = mail.check, output = mail.output;
+        Select(mail.file);
+        Check(!ToggleHidden(), ("toggle_offered_for_" + check).c_str());
+        hostsim::ClickButton(g_view.toolbar, Toggle().idCommand);
+        Settle();
+        pane = hostsim::UnicodePane(g_view);
+        bool shown = pane && IsWindowVisible(pane) && !IsWindowVisible(g_view.hostPane);
+        Check(shown, ("unicode_pane_shown_for_" + check).c_str());
+        Check(SaveWindowPng(g_view.frame, (g_out + "view-" + output + ".png").c_str()),
+              ("screenshot_" + check).c_str());
+        // A hidden pane holds an earlier mail's text.
+        if (shown)
+            WriteText("pane-" + output + ".txt", ToUtf8(hostsim::RichEditText(pane)));
+    }
+    // Off again, for the next run and to see the mail shown lose its toggle at once.
+    Check(PickSettings(false), "settings_off_again");
+    Check(ToggleHidden(), "toggle_hidden_after_settings_off");
+
     std::string report;
     for (size_t i = 0; i < g_report.size(); ++i)
         report += g_report[i] + "\n";
@@ -249,6 +390,7 @@ int RunScript()
 int main(int argc, char** argv)
 {
     bool scripted = false;
+    bool settingsOn = false;
     g_samples = ProgramDir() + "samples\\";
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -259,17 +401,29 @@ int main(int argc, char** argv)
         } else if (arg == "--script" && i + 1 < argc) {
             scripted = true;
             g_out = argv[++i];
+        } else if (arg == "--settings" && i + 1 < argc &&
+                   (std::strcmp(argv[i + 1], "on") == 0 || std::strcmp(argv[i + 1], "off") == 0)) {
+            settingsOn = std::strcmp(argv[++i], "on") == 0;
         } else {
-            std::fprintf(stderr, "usage: sandbox [--samples <folder>] [--script <output folder>]\n");
+            std::fprintf(stderr,
+                         "usage: sandbox [--samples <folder>] [--script <output folder>] [--settings on|off]\n");
             return 2;
         }
     }
+    if (scripted && settingsOn) {
+        std::fprintf(stderr, "sandbox: the scripted session starts with the settings off\n");
+        return 2;
+    }
 
     hostsim::RegisterHostClasses();
-    if (!hostsim::LoadPlugin((ProgramDir() + "Velmora.dll").c_str(), &g_plugin)) {
-        std::fprintf(stderr, "sandbox: Velmora.dll could not be loaded from %s\n", ProgramDir().c_str());
+    if (!LoadPluginCopy()) {
+        std::fprintf(stderr, "sandbox: Velmora.dll could not be loaded from %s\n", g_pluginDir.c_str());
         return 1;
     }
+    // Written before the DLL starts, so that its first reading finds the state asked for.
+    g_settings.nested = g_settings.charsets = settingsOn;
+    if (!WriteSettings())
+        std::fprintf(stderr, "sandbox: %s could not be written\n", SettingsFile().c_str());
     g_plugin.StartUp(0);
     hostsim::SetCommandHandler(OnCommand);
 

@@ -56,5 +56,7 @@ echo
 [ -f "$out/report.txt" ] && echo "build: $tree" >>"$out/report.txt"
 cat "$out/report.txt" 2>/dev/null || true
 echo
-echo "Screenshots, the Unicode pane's text and the clipboard are in $out"
+echo "Screenshots, the Unicode pane's text and the clipboard are in $out;"
+echo "view-nested.png, view-charset.png and pane-nested.txt, pane-charset.txt, pane-euc-kr.txt"
+echo "show the mails that the Settings menu's switches (Velmora.ini) open to the toggle."
 exit $status
