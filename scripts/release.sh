@@ -17,13 +17,16 @@ cp "$build/win32/bin/Velmora.dll" "$stage/Velmora.dll"
 printf '\357\273\277' > "$stage/INSTALL.txt"
 sed 's/$/\r/' "$root/release/INSTALL.txt" >> "$stage/INSTALL.txt"
 sed 's/$/\r/' "$root/LICENSE" > "$stage/LICENSE.txt"
+# No byte order mark here: the profile functions would take it for part of the first line.
+sed 's/$/\r/' "$root/release/Velmora.ini.example" > "$stage/Velmora.ini.example"
 find "$build/release" -exec touch -h -d '2026-01-01 00:00:00 UTC' {} +
 
 mkdir -p "$root/out"
 zipfile="$root/out/Velmora-0.10-win32.zip"
 rm -f "$zipfile"
 (cd "$build/release" && TZ=UTC zip -q -X -D "$zipfile" \
-  Velmora-0.10-win32/Velmora.dll Velmora-0.10-win32/INSTALL.txt Velmora-0.10-win32/LICENSE.txt)
+  Velmora-0.10-win32/Velmora.dll Velmora-0.10-win32/INSTALL.txt Velmora-0.10-win32/LICENSE.txt \
+  Velmora-0.10-win32/Velmora.ini.example)
 echo "$zipfile"
 unzip -l "$zipfile"
 sha256sum "$zipfile" "$stage/Velmora.dll"
