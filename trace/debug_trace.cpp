@@ -244,9 +244,10 @@ void FallBackToDebugger(DWORD error)
     snprintf(text, sizeof text, "The trace output %s could not be opened (error %lu).\r\n"
                                 "Trace lines go to the debugger output instead.",
              target, static_cast<unsigned long>(error));
-    ShowBox(text);
+    // Switched before the box: its modal loop runs the timer that sends further lines.
     g_debugTrace.kind = kTraceDebugger;
     DebugTraceOpen();
+    ShowBox(text);
 }
 
 }  // namespace
