@@ -20,7 +20,7 @@
 #endif
 
 #ifndef SOAK_LOADS
-#define SOAK_LOADS 5000
+#define SOAK_LOADS 3000
 #endif
 
 using namespace hardening;
