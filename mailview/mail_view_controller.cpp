@@ -53,7 +53,7 @@ void ReadButtonState(MailViewWinHook* controller)
 // table that this system has; 0 when the part is left to the host.
 UINT PartCodePage(const char* charset)
 {
-    if (ComparePrefixNoCase(charset, "utf-8") == 0 && charset[5] == '\0')
+    if (CompareNameNoCase(charset, "utf-8") == 0)
         return CP_UTF8;
     return g_mailViewOptions.charsets ? UsableCodePage(charset) : 0;
 }
@@ -71,13 +71,14 @@ UINT OptInCodePage(MailViewWinHook* controller, const char* headerText)
             !FindNestedTextPart(controller->hwnd, type.boundary, &part))
             return 0;
         UINT codePage = PartCodePage(part.charset);
-        if (codePage) {
-            // The press walks the file again from the message's boundary.
-            controller->boundary.Reset(CopyOfBytes(type.boundary, std::strlen(type.boundary)));
-            controller->nestedPart = controller->boundary.IsValid() ? 1 : 0;
-            if (!controller->nestedPart)
-                codePage = 0;
-        }
+        if (!codePage)
+            return 0;
+        // The press walks the file again from the message's boundary; without memory for
+        // it the mail stays with the host.
+        controller->boundary.Reset(CopyOfBytes(type.boundary, std::strlen(type.boundary)));
+        if (!controller->boundary.IsValid())
+            return 0;
+        controller->nestedPart = 1;
         return codePage;
     }
     return g_mailViewOptions.charsets ? UsableCodePage(type.charset) : 0;

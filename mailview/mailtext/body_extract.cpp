@@ -119,15 +119,20 @@ void ReadTransferEncodingField(MailStream* stream, int* encoding)
     char field[kFieldBufferSize];
     if (encoding && ReadUnfoldedField(field, kFieldCount, stream)) {
         field[kFieldCount] = '\0';
-        if (ComparePrefixNoCase(field, "ontent-Transfer-Encoding:") == 0) {
-            if (FindNoCase(field, "base64"))
-                *encoding = Base64;
-            else if (FindNoCase(field, "quoted-printable"))
-                *encoding = QuotedPrintable;
-        }
+        NoteTransferEncoding(field, encoding);
     }
     // The header scan reads the field once more.
     SeekMailStream(stream, start);
+}
+
+void NoteTransferEncoding(const char* fieldAfterC, int* encoding)
+{
+    if (ComparePrefixNoCase(fieldAfterC, "ontent-Transfer-Encoding:") != 0)
+        return;
+    if (FindNoCase(fieldAfterC, "base64"))
+        *encoding = Base64;
+    else if (FindNoCase(fieldAfterC, "quoted-printable"))
+        *encoding = QuotedPrintable;
 }
 
 int HexDigitValue(int character)

@@ -22,12 +22,7 @@ const char* SkipBlanks(const char* p)
 // True when [begin, begin + length) is the name, ASCII letters folded.
 bool IsName(const char* begin, size_t length, const char* name)
 {
-    if (std::strlen(name) != length)
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        if (!MatchesNoCase(static_cast<unsigned char>(begin[i]), static_cast<unsigned char>(name[i])))
-            return false;
-    return true;
+    return std::strlen(name) == length && ComparePrefixNoCase(begin, name) == 0;
 }
 
 // A parameter value being read: kept while it fits, marked too long otherwise.
@@ -143,17 +138,10 @@ void ParseContentType(const char* value, ContentType* type)
 int ReadHeaderContentType(const char* headerText, ContentType* type)
 {
     ParseContentType(NULL, type);
-    if (!headerText || !type)
+    const char* line = FindContentTypeLine(headerText);
+    if (!line || !type)
         return 0;
-    const char kContentType[] = "Content-Type:";
-    const char* line = headerText;
-    while (ComparePrefixNoCase(line, kContentType) != 0) {
-        const char* lineFeed = std::strchr(line, '\n');
-        if (!lineFeed)
-            return 0;
-        line = lineFeed + 1;
-    }
-    char* value = CopyFieldValue(line + sizeof kContentType - 1);
+    char* value = CopyFieldValue(line + std::strlen("Content-Type:"));
     if (!value)
         return 0;
     ParseContentType(value, type);
@@ -170,9 +158,8 @@ unsigned CharsetCodePage(const char* name)
 {
     if (!name)
         return 0;
-    const size_t length = std::strlen(name);
     for (size_t i = 0; i < sizeof kCharsets / sizeof kCharsets[0]; ++i)
-        if (IsName(name, length, kCharsets[i].name))
+        if (CompareNameNoCase(name, kCharsets[i].name) == 0)
             return kCharsets[i].codePage;
     return 0;
 }

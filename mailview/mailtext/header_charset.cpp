@@ -125,22 +125,30 @@ void SkipToFirstDelimiter(MailStream* stream, const char* boundary)
     }
 }
 
+const char* FindContentTypeLine(const char* headerText)
+{
+    if (!headerText)
+        return NULL;
+    // Continuation lines begin with a tab and so never match the field name.
+    const char* line = headerText;
+    while (ComparePrefixNoCase(line, kContentType) != 0) {
+        const char* lineFeed = strchr(line, '\n');
+        if (!lineFeed)
+            return NULL;
+        line = lineFeed + 1;
+    }
+    return line;
+}
+
 int ClassifyMailHeader(const char* headerText, char** boundarySlot)
 {
     if (boundarySlot && *boundarySlot) {
         free(*boundarySlot);
         *boundarySlot = NULL;
     }
-    if (!headerText)
+    const char* line = FindContentTypeLine(headerText);
+    if (!line)
         return NotUtf8;
-    // Continuation lines begin with a tab and so never match the field name.
-    const char* line = headerText;
-    while (ComparePrefixNoCase(line, kContentType) != 0) {
-        const char* lineFeed = strchr(line, '\n');
-        if (!lineFeed)
-            return NotUtf8;
-        line = lineFeed + 1;
-    }
     // The copy starts at the colon: "charset=" and "boundary=" need something after them.
     char* value = CopyFieldValue(line + strlen(kContentType) - 1);
     if (!value)

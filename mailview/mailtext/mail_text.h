@@ -48,6 +48,8 @@ long MailStreamRemaining(MailStream* stream);
 int ComparePrefixNoCase(const char* text, const char* prefix);
 // Just past the first occurrence of the needle, or the text's terminator.
 const char* FindNoCaseOrEnd(const char* text, const char* needle);
+// 0 when the text is the name, ASCII letters of either case alike; 1 otherwise.
+int CompareNameNoCase(const char* text, const char* name);
 // Just past the first occurrence of the needle, or null.
 const char* FindNoCase(const char* text, const char* needle);
 // The first occurrence of the character, or the text's terminator.
@@ -80,6 +82,8 @@ void SkipToFirstDelimiter(MailStream* stream, const char* boundary);
 
 enum HeaderCharsetClass { NotUtf8 = 0, Utf8 = 1, MultipartAlternative = 2 };
 
+// The header text's first line that begins with "Content-Type:", or null.
+const char* FindContentTypeLine(const char* headerText);
 // Classifies the header text by its first Content-Type line. The boundary slot holds a
 // malloc'ed boundary text or null: it is freed on every call, and a multipart/alternative
 // field with a boundary parameter stores a new one. A null header counts as empty.
@@ -99,6 +103,8 @@ void ScanHeaderForEncoding(MailStream* stream, int* encoding);
 // After a line-start 'C' or 'c': sets the encoding when the field is a
 // Content-Transfer-Encoding naming base64 or quoted-printable. The stream goes back.
 void ReadTransferEncodingField(MailStream* stream, int* encoding);
+// The same test on a field read already, its first character left out.
+void NoteTransferEncoding(const char* fieldAfterC, int* encoding);
 // 0 to 15 for a hexadecimal digit of either case, -1 otherwise.
 int HexDigitValue(int character);
 // After an '=' of a quoted-printable body: the byte that stands for the escape (soft line

@@ -91,11 +91,8 @@ void ReadPartField(MailStream* stream, ContentType* type, bool* typed, int* enco
         if (!*typed && ComparePrefixNoCase(field, kType) == 0) {
             *typed = true;
             ParseContentType(field + sizeof kType - 1, type);
-        } else if (ComparePrefixNoCase(field, "ontent-Transfer-Encoding:") == 0) {
-            if (FindNoCase(field, "base64"))
-                *encoding = Base64;
-            else if (FindNoCase(field, "quoted-printable"))
-                *encoding = QuotedPrintable;
+        } else {
+            NoteTransferEncoding(field, encoding);
         }
     }
     SeekMailStream(stream, start);

@@ -15,6 +15,11 @@ int ComparePrefixNoCase(const char* text, const char* prefix)
     return 0;
 }
 
+int CompareNameNoCase(const char* text, const char* name)
+{
+    return ComparePrefixNoCase(text, name) == 0 && text[strlen(name)] == '\0' ? 0 : 1;
+}
+
 const char* FindNoCase(const char* text, const char* needle)
 {
     const int first = ToUpperAscii(static_cast<unsigned char>(*needle));

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 
@@ -192,11 +190,10 @@ TEST(MailRobustness, PublicSampleMails)
         GTEST_SKIP() << "no public sample mails on this machine";
     int files = 0, utf8 = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::ifstream in(entry.path(), std::ios::binary);
         const std::string path = entry.path().string();
         SCOPED_TRACE(path);
         ++files;
-        std::string text = WithoutCrlf(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+        std::string text = WithoutCrlf(ReadMailBytes(path));
         text = text.substr(0, text.find('\x1a'));
         // The header as the host hands it over: its lines joined with LF.
         size_t headerEnd = text.compare(0, 1, "\n") == 0 ? 0 : text.find("\n\n");
@@ -336,8 +333,7 @@ TEST(NestedTextPart, PublicSampleMails)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
-        std::ifstream in(folder + "/" + row.file, std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text = ReadMailBytes(folder + "/" + row.file);
         ContentType top;
         ASSERT_EQ(1, ReadHeaderContentType(text.substr(0, text.find("\r\n\r\n") + 2).c_str(), &top));
         TextPart part;

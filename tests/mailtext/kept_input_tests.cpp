@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,8 +30,7 @@ int CheckKeptInputs(const std::string& target, const InputCheck& check)
     }
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) {
-        std::ifstream in(file, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes = ReadMailBytes(file.string());
         EXPECT_EQ("", check(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())) << file.string();
     }
     return static_cast<int>(files.size());

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -40,6 +42,12 @@ std::string WriteMailFile(const std::string& name, const std::string& bytes)
         fclose(file);
     }
     return path;
+}
+
+std::string ReadMailBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string WithCrlf(const std::string& lfText)

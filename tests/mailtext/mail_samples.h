@@ -6,6 +6,8 @@
 std::string MailFolder();
 // Writes the bytes as they stand; returns the path.
 std::string WriteMailFile(const std::string& name, const std::string& bytes);
+// The file's bytes; empty when it can't be read.
+std::string ReadMailBytes(const std::string& path);
 // Every LF becomes CR LF, as the host stores mails.
 std::string WithCrlf(const std::string& lfText);
 // The CR LF file and its bare-LF twin of the text; their paths.

@@ -5,8 +5,6 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -37,20 +35,9 @@ const hostsim::Plugin& SettingsPlugin()
     return e2e::Plugin();
 }
 
-std::string Crlf(const std::string& lf)
-{
-    std::string out;
-    for (char c : lf) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
-}
-
 std::string Single(const char* charset, const std::string& body)
 {
-    return Crlf("Subject: s\nContent-Type: text/plain; charset=" + std::string(charset) +
+    return WithCrlf("Subject: s\nContent-Type: text/plain; charset=" + std::string(charset) +
                 "\nContent-Transfer-Encoding: 8bit\n\n") + body + "\r\n";
 }
 
@@ -59,7 +46,7 @@ const std::string kPlain = "Content-Type: text/plain; charset=UTF-8\nContent-Tra
 
 std::string Mixed(const std::string& parts)
 {
-    return Crlf("Subject: m\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"m\"\n\n--m\n" + parts +
+    return WithCrlf("Subject: m\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"m\"\n\n--m\n" + parts +
                 "--m--\n");
 }
 
@@ -69,7 +56,7 @@ std::string Nested(int depth)
     std::string mail = "Content-Type: multipart/mixed; boundary=L1\n\n";
     for (int i = 1; i < depth; ++i)
         mail += "--L" + std::to_string(i) + "\nContent-Type: multipart/mixed; boundary=L" + std::to_string(i + 1) + "\n\n";
-    return Crlf(mail + "--L" + std::to_string(depth) + "\n" + kPlain);
+    return WithCrlf(mail + "--L" + std::to_string(depth) + "\n" + kPlain);
 }
 
 std::string AfterParts(int parts)
@@ -83,8 +70,8 @@ std::string AfterParts(int parts)
 // The text part's header ends that many bytes into the file.
 std::string EndingAt(long offset)
 {
-    const std::string head = Crlf("Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: image/gif\n\n");
-    const std::string part = Crlf("\n--m\nContent-Type: text/plain; charset=utf-8\n\n");
+    const std::string head = WithCrlf("Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: image/gif\n\n");
+    const std::string part = WithCrlf("\n--m\nContent-Type: text/plain; charset=utf-8\n\n");
     return head + std::string(static_cast<size_t>(offset) - head.size() - part.size(), 'x') + part + "caf\xC3\xA9\r\n";
 }
 
@@ -165,7 +152,7 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
         {"a name the table lacks", Single("iso-8859-1x", "caf\xE9"), NULL, NULL},
         // Without the switch the first part is read as UTF-8, whatever it declares.
         {"alternative, its first part in Latin-1",
-         Crlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=iso-8859-1\n\n"
+         WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=iso-8859-1\n\n"
               "caf\xE9\n--a\nContent-Type: text/html; charset=utf-8\n\n<p>x</p>\n--a--\n"),
          L"caf\xE9\n", L"caf\xFFFD"},
     };
@@ -192,8 +179,7 @@ TEST_F(SettingsTest, PublicSampleMails)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
-        std::ifstream in(folder + "/" + row.file, std::ios::binary);
-        std::string mail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string mail = ReadMailBytes(folder + "/" + row.file);
         ASSERT_FALSE(mail.empty());
         std::wstring expected = kOn ? row.on : L"(no toggle)";
         EXPECT_EQ(expected, Shown(mail).substr(0, expected.size()));
