@@ -147,6 +147,8 @@ TEST_F(TraceSerial, ChangedRateReopensThePort)
     DebugTraceConfigure(kTraceSerial, port.name, 5);
     DebugTracePrint("fast");
     EXPECT_EQ(38400u, ReadState(g_debugTrace.handle.Get()).BaudRate);
+    // Opening the port again purges what it has not sent yet: the line must be out first.
+    tracetest::WaitForFileBytes(port.capture, offset + 6, kArrivalTimeoutMs);
     DebugTraceConfigure(kTraceSerial, port.name, 1);
     DebugTracePrint("slow");
     ASSERT_EQ(0, g_debugTrace.openState);
