@@ -10,10 +10,11 @@ build=${VELMORA_BUILD:-$root/build}
 jobs=$(nproc 2>/dev/null || echo 2)
 "$root/scripts/setup.sh"
 . "$root/scripts/wine-env"
-if runs_32bit; then
+why=$(why_no_32bit)
+if [ -z "$why" ]; then
   tree=win32 toolchain=mingw-i686 label="32-bit build"
 else
-  tree=win64 toolchain=mingw-x86_64 label="x86-64 build (this machine runs no 32-bit programs)"
+  tree=win64 toolchain=mingw-x86_64 label="x86-64 build ($why)"
 fi
 VELMORA_WINEARCH=$tree
 . "$root/scripts/wine-env"

@@ -15,13 +15,13 @@ headless=0
 
 "$root/scripts/setup.sh"
 . "$root/scripts/wine-env"
-if runs_32bit; then
+why=$(why_no_32bit)
+if [ -z "$why" ]; then
   tree=win32 toolchain=mingw-i686
   echo "demo: the 32-bit build, Velmora.dll as it ships, under 32-bit Wine"
 else
   tree=win64 toolchain=mingw-x86_64
-  echo "demo: the x86-64 build of the same sources under 64-bit Wine (this machine runs no" \
-       "32-bit programs, or VELMORA_NO_32BIT=1)"
+  echo "demo: the x86-64 build of the same sources under 64-bit Wine: $why"
 fi
 VELMORA_WINEARCH=$tree
 . "$root/scripts/wine-env"

@@ -1,33 +1,73 @@
 #!/bin/sh
-# Installs what the build and the tests need on Debian 12, and does nothing when all of it is there.
+# Installs what the build, the tests and the demo need on Debian 12, and does nothing when
+# all of it is there.
+#
+# The 32-bit Wine packages are asked for only where the kernel runs 32-bit programs
+# (scripts/runs-32bit) and VELMORA_NO_32BIT is not 1, and only after everything else is in:
+# with the i386 architecture added, one unreadable i386 index can keep even the amd64
+# packages from installing. When they can't be had, the i386 architecture is taken away
+# again and the set-up goes on; the suites then run the 64-bit build and say why.
+#
+# A failed 'apt-get update' is not an error in itself (an index the needed packages don't
+# come from may be out of sync); only a needed package that can't be installed is.
 set -e
-need=""
-have() { command -v "$1" >/dev/null 2>&1; }
-have i686-w64-mingw32-g++-posix || need="$need g++-mingw-w64-i686"
-have x86_64-w64-mingw32-g++-posix || need="$need g++-mingw-w64-x86-64-posix"
-have wine || need="$need wine"
-dpkg -s wine32:i386 >/dev/null 2>&1 || need="$need wine32:i386"
-dpkg -s wine64 >/dev/null 2>&1 || need="$need wine64"
-have Xvfb || need="$need xvfb"
-have xauth || need="$need xauth"
-have xvfb-run || need="$need xvfb"
-have cmake || need="$need cmake"
-have make || need="$need make"
-have clang++ || need="$need clang"
-[ -f /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || need="$need libclang-rt-14-dev"
-[ -f /usr/src/googletest/CMakeLists.txt ] || need="$need googletest"
-have socat || need="$need socat"
-have zip || need="$need zip"
-have unzip || need="$need unzip"
-have python3 || need="$need python3"
-have flock || need="$need util-linux"
-# Japanese text in the sandbox's screenshots.
-[ -f /usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf ] || need="$need fonts-ipafont-gothic"
-[ -z "$need" ] && exit 0
+here=$(cd "$(dirname "$0")" && pwd)
+installed() { dpkg -s "$1" >/dev/null 2>&1; }
 
-echo "setup: installing$need"
+need=""
+for p in g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cmake make \
+         clang libclang-rt-14-dev googletest socat zip unzip python3 util-linux \
+         fonts-ipafont-gothic fonts-nanum fonts-symbola; do
+  # Japanese text in the sandbox's screenshots; Hangul and emoji in the demo's.
+  installed "$p" || need="$need $p"
+done
+want32=0
+if [ "${VELMORA_NO_32BIT:-0}" = 1 ]; then
+  :
+elif "$here/runs-32bit"; then
+  installed wine32:i386 || want32=1
+elif ! installed wine32:i386; then
+  echo "setup: this kernel runs no 32-bit programs: no i386 packages (the 64-bit Windows suite runs)"
+fi
+[ -z "$need" ] && [ $want32 = 0 ] && exit 0
+
 sudo=""
 [ "$(id -u)" = 0 ] || sudo=sudo
-case "$need" in *:i386*) $sudo dpkg --add-architecture i386 ;; esac
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $need >/dev/null
+export DEBIAN_FRONTEND=noninteractive
+update() {
+  $sudo apt-get update -qq || echo "setup: 'apt-get update' failed (above); going on with the indexes it could read"
+}
+# install <package...>: one retry, after reading the indexes again, for a failed download.
+install() {
+  $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null && return 0
+  echo "setup: installing $* failed; reading the indexes again and retrying once"
+  update
+  $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
+if [ -n "$need" ]; then
+  echo "setup: installing$need"
+  update
+  if ! install $need; then
+    echo "setup: a needed package can't be installed (apt's message above); check the network" \
+         "and /etc/apt/sources.list*, then run this again" >&2
+    exit 1
+  fi
+fi
+
+if [ $want32 = 1 ]; then
+  echo "setup: installing wine32:i386 (32-bit Wine, for the 32-bit Windows suite)"
+  added=0
+  case " $(dpkg --print-foreign-architectures | tr '\n' ' ') " in
+    *" i386 "*) ;;
+    *) $sudo dpkg --add-architecture i386; added=1 ;;
+  esac
+  update
+  if ! install wine32:i386; then
+    # Left in place, the i386 architecture would make the next amd64 install fail as well.
+    [ $added = 1 ] && $sudo dpkg --remove-architecture i386 || true
+    echo "setup: 32-bit Wine can't be had from this machine's package indexes now (apt's" \
+         "message above); going on without it: the 32-bit Windows suite is skipped"
+  fi
+fi
+exit 0

@@ -2,8 +2,8 @@
 # The whole test suite on a fresh machine: installs what is missing, builds the trees,
 # runs the native tests under the sanitizers, a short fuzz run, and the Windows tests under
 # Wine on a private X server: the 64-bit suite always, the 32-bit suite where this
-# machine's kernel runs 32-bit programs. VELMORA_NO_32BIT=1 takes the path of a machine
-# that can't, on any machine. The 32-bit DLL's file checks (format, exports, imports,
+# machine runs 32-bit programs (its kernel runs them and 32-bit Wine could be installed).
+# VELMORA_NO_32BIT=1 takes the path of a machine that can't, on any machine. The 32-bit DLL's file checks (format, exports, imports,
 # reproducible bytes) run either way: they only read it.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,15 +11,13 @@ build=${VELMORA_BUILD:-$root/build}
 "$root/scripts/setup.sh"
 
 . "$root/scripts/wine-env"
-if runs_32bit; then
+why=$(why_no_32bit)
+if [ -z "$why" ]; then
   run32=1
   why32=""
-elif [ "${VELMORA_NO_32BIT:-0}" = 1 ]; then
-  run32=0
-  why32="skipped: VELMORA_NO_32BIT=1 (the 64-bit suite covers the same code)"
 else
   run32=0
-  why32="skipped: this kernel does not run 32-bit x86 programs (the 64-bit suite covers the same code)"
+  why32="skipped: $why (the 64-bit suite covers the same code)"
 fi
 # summary <runs|ran>: which suites run and which are skipped, and why.
 summary() {
