@@ -17,8 +17,8 @@ installed() { dpkg -s "$1" >/dev/null 2>&1; }
 need=""
 for p in g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cmake make \
          clang libclang-rt-14-dev googletest socat zip unzip python3 util-linux \
-         fonts-ipafont-gothic fonts-nanum fonts-symbola; do
-  # Japanese text in the sandbox's screenshots; Hangul and emoji in the demo's.
+         fonts-ipafont-gothic; do
+  # (the last: Japanese text in the sandbox's screenshots)
   installed "$p" || need="$need $p"
 done
 want32=0

@@ -43,8 +43,7 @@ exit 0
 SUDO = '#!/bin/sh\nexec "$@"\n'
 
 EVERYTHING = ("g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cmake make clang "
-              "libclang-rt-14-dev googletest socat zip unzip python3 util-linux fonts-ipafont-gothic "
-              "fonts-nanum fonts-symbola")
+              "libclang-rt-14-dev googletest socat zip unzip python3 util-linux fonts-ipafont-gothic")
 
 # (name, environment, expected return code, installs asked for in order, words of the output)
 ROWS = [
