@@ -27,7 +27,7 @@ if [ "${VELMORA_NO_32BIT:-0}" = 1 ]; then
 elif "$here/runs-32bit"; then
   installed wine32:i386 || want32=1
 elif ! installed wine32:i386; then
-  echo "setup: this kernel runs no 32-bit programs: no i386 packages (the 64-bit Windows suite runs)"
+  echo "setup: this kernel runs no 32-bit programs: no i386 packages; the x86-64 build is run instead"
 fi
 [ -z "$need" ] && [ $want32 = 0 ] && exit 0
 
