@@ -94,11 +94,11 @@ void ApplyTrace(const char* folder, const char* file)
     } else if (lstrcmpiA(output, "udp") == 0) {
         if (!ReadName("Host", kTraceHostNameSize, name, &given, file))
             return;
-        // Read as signed: -1 must not pass as 65535.
-        INT port = static_cast<INT>(GetPrivateProfileIntA("Trace", "Port", 3000, file));
+        // Its low 16 bits would be another port: 99999 is 34463.
+        UINT port = GetPrivateProfileIntA("Trace", "Port", 3000, file);
         if (port < 1 || port > 65535) {
             char text[160];
-            std::snprintf(text, sizeof text, "Velmora.ini: [Trace] Port=%d is not a port (1 to 65535).\r\n"
+            std::snprintf(text, sizeof text, "Velmora.ini: [Trace] Port=%u is not a port (1 to 65535).\r\n"
                           "Trace lines go to the debugger output instead.", port);
             DebugTraceRejectSetting(text);
             return;

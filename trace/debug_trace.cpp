@@ -426,7 +426,7 @@ void DebugTracePrint(const char* format, ...) noexcept
 namespace {
 
 // With the fall-back set, a failed write is a failed opening: a box per line would lock the
-// client (a datagram to port 0 opens fine and then fails every time). True when the line
+// client (a datagram to a broadcast host opens fine and then fails every time). True when the line
 // went to the debugger output instead.
 bool WriteFellBack(DWORD error, const char* line)
 {
