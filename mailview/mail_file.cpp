@@ -32,12 +32,14 @@ UINT UsableCodePage(const char* charset)
     return codePage != 0 && IsValidCodePage(codePage) ? codePage : 0;
 }
 
-UINT FirstPartCodePage(HWND view, const char* boundary)
+UINT FirstPartCodePage(HWND view, const char* boundary, bool charsets)
 {
     ContentType type;
     if (!ReadFirstPartContentType(HostViewGetPath(view), boundary, &type))
         return 0;
-    return UsableCodePage(type.charset);
+    if (CompareNameNoCase(type.charset, "utf-8") == 0)
+        return CP_UTF8;
+    return charsets ? UsableCodePage(type.charset) : 0;
 }
 
 bool FindNestedTextPart(HWND view, const char* boundary, TextPart* part)

@@ -17,9 +17,10 @@ void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer, si
 // The opt-in readings. The code page of a charset of the table when this system has it, 0
 // otherwise: a charset that can't be converted is left to the host, never shown wrong.
 UINT UsableCodePage(const char* charset);
-// The code page of a multipart mail's first part, when it declares a usable charset of the
-// table; 0 otherwise.
-UINT FirstPartCodePage(HWND view, const char* boundary);
+// The code page of a multipart mail's first part (its header's fields may fold with a
+// space): UTF-8 when it declares it; with charsets, a usable charset of the table; 0
+// otherwise.
+UINT FirstPartCodePage(HWND view, const char* boundary, bool charsets);
 // The first text/plain part of the view's multipart mail file, nested multiparts included
 // (see FindFirstTextPart); false when there is none within the walk's bounds.
 bool FindNestedTextPart(HWND view, const char* boundary, TextPart* part);

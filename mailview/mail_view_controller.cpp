@@ -58,30 +58,64 @@ UINT PartCodePage(const char* charset)
     return g_mailViewOptions.charsets ? UsableCodePage(charset) : 0;
 }
 
-// What the opt-in readings offer for a mail the classifier gives no UTF-8: another multipart
-// walked to its first text/plain part, or a single part in a charset of the table.
-UINT OptInCodePage(MailViewWinHook* controller, const char* headerText)
+// Keeps the boundary a press walks the file from; false without memory for it.
+bool KeepBoundary(MailViewWinHook* controller, const char* boundary)
+{
+    controller->boundary.Reset(CopyOfBytes(boundary, std::strlen(boundary)));
+    return controller->boundary.IsValid();
+}
+
+// A multipart other than multipart/alternative, walked to its first text/plain part.
+UINT NestedCodePage(MailViewWinHook* controller, const ContentType& type)
+{
+    TextPart part;
+    if (!type.boundary[0] || !FindNestedTextPart(controller->hwnd, type.boundary, &part))
+        return 0;
+    UINT codePage = PartCodePage(part.charset);
+    // The press walks the file again from the message's boundary; without memory for it
+    // the mail stays with the host.
+    if (!codePage || !KeepBoundary(controller, type.boundary))
+        return 0;
+    controller->nestedPart = 1;
+    return codePage;
+}
+
+// A multipart/alternative mail with its boundary: the classifier's rule (a part declares
+// UTF-8, the first part shown), and with the opt-in readings the first part's charset as
+// declared, its field folded with a space or a tab.
+UINT AlternativeCodePage(MailViewWinHook* controller)
+{
+    UINT codePage = MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()) ? CP_UTF8 : 0;
+    if (g_mailViewOptions.nested || g_mailViewOptions.charsets) {
+        UINT first = FirstPartCodePage(controller->hwnd, controller->boundary.Get(), g_mailViewOptions.charsets);
+        if (first)
+            codePage = first;
+    }
+    return codePage;
+}
+
+// What the mail offers with the opt-in readings on: its Content-Type read as MIME does, a
+// continuation line beginning with a space or a tab. The class is the classifier's.
+UINT OptInCodePage(MailViewWinHook* controller, const char* headerText, int kind)
 {
     ContentType type;
-    if (!ReadHeaderContentType(headerText, &type))
-        return 0;
-    if (IsMultipartType(type)) {
-        TextPart part;
-        if (!g_mailViewOptions.nested || !type.boundary[0] ||
-            !FindNestedTextPart(controller->hwnd, type.boundary, &part))
-            return 0;
-        UINT codePage = PartCodePage(part.charset);
-        if (!codePage)
-            return 0;
-        // The press walks the file again from the message's boundary; without memory for
-        // it the mail stays with the host.
-        controller->boundary.Reset(CopyOfBytes(type.boundary, std::strlen(type.boundary)));
-        if (!controller->boundary.IsValid())
-            return 0;
-        controller->nestedPart = 1;
-        return codePage;
+    ReadHeaderContentType(headerText, &type);   // without a copy: empty, the class decides
+    const bool multipart = IsMultipartType(type) != 0;
+    if (multipart && g_mailViewOptions.nested && std::strcmp(type.mediaType, "multipart/alternative") != 0) {
+        // Whatever the classifier's substring search found ("type=multipart/alternative",
+        // a charset parameter), the parts are what a press shows.
+        return NestedCodePage(controller, type);
     }
-    return g_mailViewOptions.charsets ? UsableCodePage(type.charset) : 0;
+    if (kind == Utf8)
+        return CP_UTF8;
+    if (kind == MultipartAlternative) {
+        // A boundary folded onto a line that begins with a space is lost to the classifier.
+        if (!controller->boundary.IsValid() &&
+            (!g_mailViewOptions.nested || !type.boundary[0] || !KeepBoundary(controller, type.boundary)))
+            return 0;
+        return AlternativeCodePage(controller);
+    }
+    return multipart ? 0 : PartCodePage(type.charset);
 }
 
 DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
@@ -102,19 +136,12 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
     controller->boundary.Reset(slot);
     UINT codePage = 0;
     controller->nestedPart = 0;
-    if (kind == Utf8) {
+    if (g_mailViewOptions.nested || g_mailViewOptions.charsets) {
+        codePage = OptInCodePage(controller, headerText, kind);
+    } else if (kind == Utf8) {
         codePage = CP_UTF8;
     } else if (kind == MultipartAlternative && controller->boundary.IsValid()) {
-        if (MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()))
-            codePage = CP_UTF8;
-        // The first part is what a press shows: read in the charset it declares.
-        if (g_mailViewOptions.charsets) {
-            UINT first = FirstPartCodePage(controller->hwnd, controller->boundary.Get());
-            if (first)
-                codePage = first;
-        }
-    } else if (kind == NotUtf8 && (g_mailViewOptions.nested || g_mailViewOptions.charsets)) {
-        codePage = OptInCodePage(controller, headerText);
+        codePage = MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()) ? CP_UTF8 : 0;
     }
     bool utf8 = codePage != 0;
     controller->codePage = utf8 ? codePage : CP_UTF8;

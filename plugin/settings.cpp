@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "base/module.h"
@@ -41,27 +42,68 @@ int BaudCode(UINT speed)
     }
 }
 
-// A value, or null when the file gives none (the trace then takes its default).
-const char* ReadText(const char* key, char* value, DWORD size, const char* file)
+// The key's value: a ';' after a blank begins a comment, which the profile functions keep
+// in the value, and blanks around the value go.
+void ReadValue(const char* key, char* value, DWORD size, const char* file)
 {
     GetPrivateProfileStringA("Trace", key, "", value, size, file);
-    return value[0] ? value : NULL;
+    char* end = value + std::strlen(value);
+    for (char* p = value; *p; ++p) {
+        if (*p == ';' && p > value && (p[-1] == ' ' || p[-1] == '\t')) {
+            end = p;
+            break;
+        }
+    }
+    while (end > value && (end[-1] == ' ' || end[-1] == '\t'))
+        --end;
+    *end = '\0';
+}
+
+// A name for a field of size bytes, or null when the file gives none (the trace then takes
+// its default). A name too long for the field is refused: cut, it would name another file
+// or port.
+bool ReadName(const char* key, size_t size, char* value, const char** name, const char* file)
+{
+    ReadValue(key, value, MAX_PATH, file);
+    *name = value[0] ? value : NULL;
+    if (std::strlen(value) < size)
+        return true;
+    char text[160];
+    std::snprintf(text, sizeof text, "Velmora.ini: [Trace] %s is longer than %u characters.\r\n"
+                  "Trace lines go to the debugger output instead.", key, static_cast<unsigned>(size - 1));
+    DebugTraceRejectSetting(text);
+    return false;
 }
 
 void ApplyTrace(const char* folder, const char* file)
 {
     char output[16];
-    GetPrivateProfileStringA("Trace", "Output", "", output, sizeof output, file);
+    ReadValue("Output", output, sizeof output, file);
     char name[MAX_PATH];
+    const char* given = NULL;
     if (lstrcmpiA(output, "file") == 0) {
+        if (!ReadName("LogFile", kTraceLogNameSize, name, &given, file))
+            return;
         DebugTraceSetLogFolder(folder);
-        DebugTraceConfigure(kTraceLogFile, ReadText("LogFile", name, sizeof name, file));
+        DebugTraceConfigure(kTraceLogFile, given);
     } else if (lstrcmpiA(output, "serial") == 0) {
+        if (!ReadName("SerialPort", kTracePortNameSize, name, &given, file))
+            return;
         UINT speed = GetPrivateProfileIntA("Trace", "Speed", 9600, file);
-        DebugTraceConfigure(kTraceSerial, ReadText("SerialPort", name, sizeof name, file), BaudCode(speed));
+        DebugTraceConfigure(kTraceSerial, given, BaudCode(speed));
     } else if (lstrcmpiA(output, "udp") == 0) {
+        if (!ReadName("Host", kTraceHostNameSize, name, &given, file))
+            return;
+        // Its low 16 bits would be another port: 99999 is 34463.
         UINT port = GetPrivateProfileIntA("Trace", "Port", 3000, file);
-        DebugTraceConfigure(kTraceUdp, static_cast<unsigned>(port), ReadText("Host", name, sizeof name, file));
+        if (port < 1 || port > 65535) {
+            char text[160];
+            std::snprintf(text, sizeof text, "Velmora.ini: [Trace] Port=%u is not a port (1 to 65535).\r\n"
+                          "Trace lines go to the debugger output instead.", port);
+            DebugTraceRejectSetting(text);
+            return;
+        }
+        DebugTraceConfigure(kTraceUdp, static_cast<unsigned>(port), given);
     } else {
         return;   // the debugger output that start-up set
     }
@@ -75,6 +117,7 @@ void ApplySettingsFile()
     g_mailViewOptions.nested = 0;
     g_mailViewOptions.charsets = 0;
     DebugTraceSetFallBack(0);
+    DebugTraceRejectSetting(NULL);
     DebugTraceSetLogFolder(NULL);
     char folder[MAX_PATH];
     char file[MAX_PATH];

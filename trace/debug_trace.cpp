@@ -226,28 +226,40 @@ int OpenLogFile()
     return g_debugTrace.handle.IsValid() ? 0 : 1;
 }
 
-// After a failed opening with the fall-back set: one box says what failed, and from then
-// on the lines go to the debugger output.
-void FallBackToDebugger(DWORD error)
+// The output's name as a box names it.
+void OutputName(char* target, size_t size)
 {
-    char target[MAX_PATH + kTraceLogNameSize];
     switch (g_debugTrace.kind) {
-    case kTraceSerial: CopyName(target, sizeof target, g_debugTrace.portName); break;
-    case kTraceUdp: CopyName(target, sizeof target, g_debugTrace.hostName); break;
+    case kTraceSerial: CopyName(target, size, g_debugTrace.portName); break;
+    case kTraceUdp: CopyName(target, size, g_debugTrace.hostName); break;
     case kTraceLogFile:
-        if (!LogFilePath(target, sizeof target))
-            CopyName(target, sizeof target, g_debugTrace.logFileName);
+        if (!LogFilePath(target, size))
+            CopyName(target, size, g_debugTrace.logFileName);
         break;
     default: target[0] = '\0'; break;
     }
-    char text[sizeof target + 160];
-    snprintf(text, sizeof text, "The trace output %s could not be opened (error %lu).\r\n"
-                                "Trace lines go to the debugger output instead.",
-             target, static_cast<unsigned long>(error));
+}
+
+// Switches to the debugger output, then shows the one box that says why.
+void SwitchToDebugger(const char* text)
+{
     // Switched before the box: its modal loop runs the timer that sends further lines.
     g_debugTrace.kind = kTraceDebugger;
     DebugTraceOpen();
     ShowBox(text);
+}
+
+// After a failed opening, or a failed write, with the fall-back set: one box says what
+// failed, and from then on the lines go to the debugger output.
+void FallBackToDebugger(DWORD error, bool writing)
+{
+    char target[MAX_PATH + kTraceLogNameSize];
+    OutputName(target, sizeof target);
+    char text[sizeof target + 160];
+    snprintf(text, sizeof text, "The trace output %s could not be %s (error %lu).\r\n"
+                                "Trace lines go to the debugger output instead.",
+             target, writing ? "written" : "opened", static_cast<unsigned long>(error));
+    SwitchToDebugger(text);
 }
 
 }  // namespace
@@ -289,6 +301,7 @@ DebugTraceState& g_debugTrace = *new DebugTraceState{
     "debugw.log",           // logFileName
     "",                     // logFolder
     0,                      // fallBack
+    "",                     // rejected
 };
 
 void TraceContainedException(const char* where) noexcept
@@ -351,6 +364,16 @@ void DebugTraceSetFallBack(int fallBack) noexcept
     g_debugTrace.fallBack = fallBack ? 1 : 0;
 }
 
+void DebugTraceRejectSetting(const char* text) noexcept
+{
+    if (!text) {
+        g_debugTrace.rejected[0] = '\0';
+        return;
+    }
+    CopyName(g_debugTrace.rejected, sizeof g_debugTrace.rejected, text);
+    g_debugTrace.kind = kTraceDebugger;
+}
+
 int DebugTraceOpen() noexcept
 {
     CloseOutput();
@@ -371,8 +394,15 @@ void DebugTracePrint(const char* format, ...) noexcept
 {
     if (g_debugTrace.kind == kTraceOff || format == NULL)
         return;
+    if (g_debugTrace.rejected[0]) {
+        // A setting that was refused: its one box, the lines to the debugger output.
+        char text[kTraceRejectedSize];
+        memcpy(text, g_debugTrace.rejected, sizeof text);
+        g_debugTrace.rejected[0] = '\0';
+        SwitchToDebugger(text);
+    }
     if (g_debugTrace.openState < 0 && DebugTraceOpen() != 0 && g_debugTrace.fallBack)
-        FallBackToDebugger(GetLastError());
+        FallBackToDebugger(GetLastError(), false);
     // Otherwise a failure leaves the state at -1: the next line tries again.
 
     char line[kTraceLineSize];
@@ -393,6 +423,22 @@ void DebugTracePrint(const char* format, ...) noexcept
     DebugTraceWrite(line);
 }
 
+namespace {
+
+// With the fall-back set, a failed write is a failed opening: a box per line would lock the
+// client (a datagram to a broadcast host opens fine and then fails every time). True when the line
+// went to the debugger output instead.
+bool WriteFellBack(DWORD error, const char* line)
+{
+    if (!g_debugTrace.fallBack)
+        return false;
+    FallBackToDebugger(error, true);
+    OutputDebugStringA(line);
+    return true;
+}
+
+}  // namespace
+
 void DebugTraceWrite(const char* line) noexcept
 {
     if (line == NULL)
@@ -405,6 +451,8 @@ void DebugTraceWrite(const char* line) noexcept
         DWORD written = 0;
         if (!WriteFile(g_debugTrace.handle.Get(), line, static_cast<DWORD>(strlen(line)), &written, NULL)) {
             DWORD error = GetLastError();
+            if (WriteFellBack(error, line))
+                break;
             wsprintfA(text, "Werror=%d,%d", static_cast<int>(error), static_cast<int>(written));
             ShowBox(text);
         }
@@ -416,6 +464,8 @@ void DebugTraceWrite(const char* line) noexcept
                           reinterpret_cast<const sockaddr*>(&g_debugTrace.destination),
                           sizeof(g_debugTrace.destination));
         if (sent != length) {
+            if (WriteFellBack(static_cast<DWORD>(WSAGetLastError()), line))
+                break;
             wsprintfA(text, "Werror=%d", WSAGetLastError());
             ShowBox(text);
         }

@@ -19,7 +19,8 @@ enum {
     kTraceHostNameSize = 80,
     kTraceLogNameSize = 80,
     kTraceLineSize = 1024,     // the line buffer
-    kTraceLineMaxText = 1000   // characters kept of a formatted line, before CR LF
+    kTraceLineMaxText = 1000,  // characters kept of a formatted line, before CR LF
+    kTraceRejectedSize = 512
 };
 
 struct SocketTraits {
@@ -62,6 +63,7 @@ struct DebugTraceState {
     // Set from the plug-in's settings file only; empty and 0 otherwise.
     char logFolder[MAX_PATH];    // where a relative log file name is taken, with its final '\\'
     int fallBack;                // 1: a failed opening turns the channel to the debugger output
+    char rejected[kTraceRejectedSize];   // a refused setting's box, shown at the next line
 };
 
 extern DebugTraceState& g_debugTrace;
@@ -79,10 +81,15 @@ void DebugTraceConfigure(int kind, ...) noexcept;
 // from the current folder, as given. A folder too long for its field counts as empty. A
 // change closes an open log file, and the next line opens the new one.
 void DebugTraceSetLogFolder(const char* folder) noexcept;
-// With 1, an output that fails to open says so in one "DEBUG" box and the channel goes on
-// with the debugger output, instead of showing every line in a box of its own (a stream of
-// timer lines would lock the client in boxes). 0, the start value, keeps every box.
+// With 1, an output that fails to open, or a write to it that fails, says so in one
+// "DEBUG" box and the channel goes on with the debugger output, instead of showing every
+// line in a box of its own (a stream of timer lines would lock the client in boxes). 0,
+// the start value, keeps every box.
 void DebugTraceSetFallBack(int fallBack) noexcept;
+
+// A setting that names no usable output: the channel goes to the debugger output, and
+// the next line first shows the text in one "DEBUG" box. Null forgets a text not shown.
+void DebugTraceRejectSetting(const char* text) noexcept;
 
 // Formats one line with printf rules (at most 1000 characters) and writes it with CR LF.
 // While the output cannot be opened, the line is shown in a "DEBUG" message box instead

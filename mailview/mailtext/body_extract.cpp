@@ -43,9 +43,24 @@ void ReserveForBody(MailStream* stream, size_t room, MailBodyBuffer* buffer)
     }
 }
 
+// The boundaries whose delimiter lines end a body.
+struct Boundaries {
+    const char* const* list;
+    int count;
+};
+
+// After a line-start '-': true, the line consumed, when it is a delimiter line of one of them.
+bool EndsBody(MailStream* stream, const Boundaries& boundaries)
+{
+    for (int i = 0; i < boundaries.count; ++i)
+        if (IsDelimiterLine(stream, boundaries.list[i]))
+            return true;
+    return false;
+}
+
 // Copies the body (up to the limit) and its final NUL; 0 when memory ran out (no
 // exception leaves).
-int CopyBody(MailStream* stream, const char* boundary, int encoding, size_t limit, MailBodyBuffer* buffer)
+int CopyBody(MailStream* stream, const Boundaries& boundaries, int encoding, size_t limit, MailBodyBuffer* buffer)
 {
     // Base64 counts the characters that decode: four of them give three bytes.
     const size_t quads = limit == kWholeBody ? 0 : limit / 3 + 1;
@@ -53,7 +68,7 @@ int CopyBody(MailStream* stream, const char* boundary, int encoding, size_t limi
     try {
         bool lineStart = true;
         for (int c = ReadMailChar(stream); c != EOF; c = ReadMailChar(stream)) {
-            if (boundary && lineStart && c == '-' && IsDelimiterLine(stream, boundary))
+            if (lineStart && c == '-' && EndsBody(stream, boundaries))
                 break;
             lineStart = false;
             if (c == '\n') {
@@ -173,11 +188,11 @@ int DecodeQpEscape(MailStream* stream)
 namespace {
 
 // Copies the body from where the stream stands and closes the stream.
-void CopyBodyAndClose(MailStream* stream, const char* boundary, int encoding, size_t limit,
+void CopyBodyAndClose(MailStream* stream, const Boundaries& boundaries, int encoding, size_t limit,
                       MailBodyBuffer* buffer)
 {
     ReserveForBody(stream, RoomForLimit(limit, encoding), buffer);
-    int copied = CopyBody(stream, boundary, encoding, limit, buffer);
+    int copied = CopyBody(stream, boundaries, encoding, limit, buffer);
     CloseMailStream(stream);
     if (!copied) {
         // Out of memory: nothing half-copied is shown, and the storage goes back at once.
@@ -209,7 +224,8 @@ int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuff
         SkipToFirstDelimiter(&stream, boundary);
         ScanHeaderForEncoding(&stream, &encoding);
     }
-    CopyBodyAndClose(&stream, boundary, encoding, limit, buffer);
+    const Boundaries boundaries = {&boundary, boundary ? 1 : 0};
+    CopyBodyAndClose(&stream, boundaries, encoding, limit, buffer);
     return encoding;
 }
 
@@ -229,6 +245,11 @@ int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuff
         CloseMailStream(&stream);
         return Identity;
     }
-    CopyBodyAndClose(&stream, part->boundary, part->encoding, limit, buffer);
+    // An outer delimiter ends the body too, when an inner multipart was left open.
+    const char* list[kMaxPartDepth];
+    for (int i = 0; i < part->depth; ++i)
+        list[i] = part->boundaries[i];
+    const Boundaries boundaries = {list, part->depth};
+    CopyBodyAndClose(&stream, boundaries, part->encoding, limit, buffer);
     return part->encoding;
 }

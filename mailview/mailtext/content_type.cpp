@@ -30,6 +30,7 @@ struct Value {
     char text[kPartBoundarySize];
     size_t length;
     bool tooLong;
+    bool unclosed;   // a quoted string that the field ends before its closing quote
     void Add(char c)
     {
         if (length + 1 < sizeof text)
@@ -42,7 +43,7 @@ struct Value {
 // Stores the value into a field of size bytes, or "" when it does not fit.
 void Store(char* field, size_t size, const Value& value)
 {
-    if (value.tooLong || value.length + 1 > size) {
+    if (value.tooLong || value.unclosed || value.length + 1 > size) {
         field[0] = '\0';
         return;
     }
@@ -55,6 +56,7 @@ const char* ReadValue(const char* p, Value* value)
 {
     value->length = 0;
     value->tooLong = false;
+    value->unclosed = false;
     if (*p != '"') {
         while (*p && *p != ';' && !IsBlank(*p))
             value->Add(*p++);
@@ -65,7 +67,21 @@ const char* ReadValue(const char* p, Value* value)
             ++p;   // a quoted pair stands for the character after the backslash
         value->Add(*p);
     }
+    value->unclosed = *p != '"';
     return *p == '"' ? p + 1 : p;
+}
+
+// Passes over what is left of an item, up to the next ';' outside quotes or the end.
+const char* SkipToSemicolon(const char* p)
+{
+    Value ignored;
+    while (*p && *p != ';') {
+        if (*p == '"')
+            p = ReadValue(p, &ignored);
+        else
+            ++p;
+    }
+    return p;
 }
 
 const struct {
@@ -81,12 +97,12 @@ const struct {
     {"windows-1257", 1257}, {"windows-1258", 1258}, {"koi8-r", 20866},
     {"koi8-u", 21866},      {"euc-kr", 949},        {"ks_c_5601-1987", 949},
     {"gb2312", 936},        {"gbk", 936},           {"gb18030", 54936},
-    {"big5", 950},
+    {"big5", 950},          {"utf-7", 65000},
 };
 
 }  // namespace
 
-void ParseContentType(const char* value, ContentType* type)
+void ParseContentType(const char* value, ContentType* type, int cut)
 {
     if (!type)
         return;
@@ -99,6 +115,7 @@ void ParseContentType(const char* value, ContentType* type)
     Value item;
     item.length = 0;
     item.tooLong = false;
+    item.unclosed = false;
     while (*p && *p != ';' && !IsBlank(*p))
         item.Add(static_cast<char>(ToLowerAscii(*p++)));
     Store(type->mediaType, sizeof type->mediaType, item);
@@ -106,13 +123,7 @@ void ParseContentType(const char* value, ContentType* type)
     bool charsetSeen = false;
     bool boundarySeen = false;
     for (;;) {
-        // Whatever is left of the item before the next ';' outside quotes is passed over.
-        while (*p && *p != ';') {
-            if (*p == '"')
-                p = ReadValue(p, &item);
-            else
-                ++p;
-        }
+        p = SkipToSemicolon(p);
         if (!*p)
             return;
         p = SkipBlanks(p + 1);
@@ -124,6 +135,9 @@ void ParseContentType(const char* value, ContentType* type)
         if (*p != '=')
             continue;
         p = ReadValue(SkipBlanks(p + 1), &item);
+        // A field cut to its buffer may have cut its last value: iso-8859-15 would read as -1.
+        if (cut && !*SkipToSemicolon(p))
+            return;
         // The first of a repeated parameter counts.
         if (!charsetSeen && IsName(name, nameLength, "charset")) {
             charsetSeen = true;
@@ -141,7 +155,7 @@ int ReadHeaderContentType(const char* headerText, ContentType* type)
     const char* line = FindContentTypeLine(headerText);
     if (!line || !type)
         return 0;
-    char* value = CopyFieldValue(line + std::strlen("Content-Type:"));
+    char* value = CopyFieldValue(line + std::strlen("Content-Type:"), 1);
     if (!value)
         return 0;
     ParseContentType(value, type);

@@ -28,7 +28,7 @@ char* CopyBoundary(const char* value)
 
 }  // namespace
 
-char* ReadUnfoldedField(char* buffer, int count, MailStream* stream)
+char* ReadUnfoldedField(char* buffer, int count, MailStream* stream, int spaceFolds)
 {
     if (count <= 0)
         return NULL;
@@ -45,7 +45,7 @@ char* ReadUnfoldedField(char* buffer, int count, MailStream* stream)
             continue;
         long lineEnd = TellMailStream(stream);
         int next = ReadMailChar(stream);
-        if (next == '\t') {
+        if (next == '\t' || (spaceFolds && next == ' ')) {
             // May land in the extra byte at index count, which the caller overwrites.
             buffer[stored++] = ' ';
             continue;

@@ -56,18 +56,20 @@ const char* FindNoCase(const char* text, const char* needle);
 const char* FindCharOrEnd(const char* text, char character);
 
 // A malloc'ed copy of a field value from `text` up to and including the first line feed
-// that no tab follows; null when empty or out of memory. The caller frees it.
-char* CopyFieldValue(const char* text);
+// that no tab (with spaceFolds, no tab or space) follows; null when empty or out of
+// memory. The caller frees it.
+char* CopyFieldValue(const char* text, int spaceFolds = 0);
 
 // ---- Header fields and delimiter lines --------------------------------------------------
 
 enum { kFieldBufferSize = 300, kFieldCount = kFieldBufferSize - 1 };
 
 // Reads one header field into `buffer` (room for count + 1 bytes): a line feed followed
-// by a tab continues it, the tab stored as a space. The field's final line feed becomes
-// the terminator. When `count` characters are stored the read stops without a
-// terminator and the caller terminates at index count. Null when nothing was read.
-char* ReadUnfoldedField(char* buffer, int count, MailStream* stream);
+// by a tab continues it, the tab stored as a space (with spaceFolds, a line feed followed
+// by a space too). The field's final line feed becomes the terminator. When `count`
+// characters are stored the read stops without a terminator and the caller terminates at
+// index count. Null when nothing was read.
+char* ReadUnfoldedField(char* buffer, int count, MailStream* stream, int spaceFolds = 0);
 // After a line-start 'C' or 'c': true, stream after the field, when the field is a
 // Content-Type naming "utf-8" within its first 299 characters; else the stream goes back.
 bool IsUtf8ContentTypeField(MailStream* stream);
@@ -134,13 +136,15 @@ struct ContentType {
     char charset[kCharsetNameSize];     // the charset parameter, quotes removed; "" when absent
     char boundary[kPartBoundarySize];   // the boundary parameter, quotes removed; "" when absent
 };
-// A value too long for its field is left out ("") rather than cut: a cut name could name
-// something else.
+// A value too long for its field, or a quoted value without its closing quote, is left out
+// ("") rather than cut: a cut name could name something else.
 
 // Reads a Content-Type field's value: what follows the colon, continuation lines included.
-void ParseContentType(const char* value, ContentType* type);
-// The header text's first Content-Type line (the one ClassifyMailHeader looks at), parsed;
-// 0 when the header has none or no copy of it can be made.
+// cut: the field was cut to its buffer, so its last parameter is left out.
+void ParseContentType(const char* value, ContentType* type, int cut = 0);
+// The header text's first Content-Type line (the one ClassifyMailHeader looks at), parsed,
+// continuation lines that begin with a space or a tab included; 0 when the header has none
+// or no copy of it can be made.
 int ReadHeaderContentType(const char* headerText, ContentType* type);
 // 1 for a multipart media type.
 int IsMultipartType(const ContentType& type);
@@ -157,12 +161,16 @@ struct TextPart {
     long bodyOffset;                    // where the part's body begins in the file
     int encoding;                       // TransferEncoding from the part's own header
     char charset[kCharsetNameSize];     // the part's charset parameter; "" when none
-    char boundary[kPartBoundarySize];   // the boundary of the multipart that holds it
+    // The boundaries of the multiparts around it, the outermost first: a delimiter of any
+    // of them ends its body.
+    char boundaries[kMaxPartDepth][kPartBoundarySize];
+    int depth;
 };
 
 // Walks a multipart mail file whose message header gives the boundary, part by part and
 // into nested multiparts, to its first text/plain part (a part without Content-Type counts
-// as one). 1 with the part; 0 when the file can't be read or no such part begins within
+// as one) that is not marked Content-Disposition: attachment. Part headers may fold with a
+// space. 1 with the part; 0 when the file can't be read or no such part begins within
 // kMaxPartDepth levels, kMaxParts parts and the first kPartSearchBytes bytes.
 int FindFirstTextPart(const char* path, const char* boundary, TextPart* part);
 // The walk on an open stream, from the start of the file; on 1 the stream stands at the

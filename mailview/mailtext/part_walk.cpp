@@ -79,20 +79,44 @@ int NextDelimiter(MailStream* stream, const Levels& levels, long limit, bool* cl
     return -1;
 }
 
-// After a line-start 'C' or 'c' of a part header: the first Content-Type field and every
-// Content-Transfer-Encoding field count. The stream goes back, as the header scan reads on.
-void ReadPartField(MailStream* stream, ContentType* type, bool* typed, int* encoding)
+// What a part header says.
+struct PartHeader {
+    ContentType type;
+    bool typed;        // it has a Content-Type field
+    bool attachment;   // Content-Disposition: attachment
+    int encoding;
+};
+
+bool IsAttachment(const char* value)
+{
+    while (*value == ' ' || *value == '\t')
+        ++value;
+    if (ComparePrefixNoCase(value, "attachment") != 0)
+        return false;
+    const char after = value[sizeof "attachment" - 1];
+    return after == '\0' || after == ';' || after == ' ' || after == '\t' || after == '\r' || after == '\n';
+}
+
+// After a line-start 'C' or 'c' of a part header: the first Content-Type field, the first
+// Content-Disposition field and every Content-Transfer-Encoding field count; continuation
+// lines may begin with a space. The stream goes back, as the header scan reads on.
+void ReadPartField(MailStream* stream, PartHeader* header, bool* disposed)
 {
     const long start = TellMailStream(stream);
     char field[kFieldBufferSize];
-    if (ReadUnfoldedField(field, kFieldCount, stream)) {
+    if (ReadUnfoldedField(field, kFieldCount, stream, 1)) {
         field[kFieldCount] = '\0';
         const char kType[] = "ontent-Type:";
-        if (!*typed && ComparePrefixNoCase(field, kType) == 0) {
-            *typed = true;
-            ParseContentType(field + sizeof kType - 1, type);
+        const char kDisposition[] = "ontent-Disposition:";
+        if (!header->typed && ComparePrefixNoCase(field, kType) == 0) {
+            header->typed = true;
+            // A field that filled the buffer may have lost the end of its last parameter.
+            ParseContentType(field + sizeof kType - 1, &header->type, std::strlen(field) >= kFieldCount);
+        } else if (!*disposed && ComparePrefixNoCase(field, kDisposition) == 0) {
+            *disposed = true;
+            header->attachment = IsAttachment(field + sizeof kDisposition - 1);
         } else {
-            NoteTransferEncoding(field, encoding);
+            NoteTransferEncoding(field, &header->encoding);
         }
     }
     SeekMailStream(stream, start);
@@ -100,11 +124,13 @@ void ReadPartField(MailStream* stream, ContentType* type, bool* typed, int* enco
 
 // Reads a part header up to and including its empty line. False when the data or the limit
 // ends first: such a part has no body.
-bool ScanPartHeader(MailStream* stream, long limit, ContentType* type, bool* typed, int* encoding)
+bool ScanPartHeader(MailStream* stream, long limit, PartHeader* header)
 {
-    ParseContentType(NULL, type);
-    *typed = false;
-    *encoding = Identity;
+    ParseContentType(NULL, &header->type);
+    header->typed = false;
+    header->attachment = false;
+    header->encoding = Identity;
+    bool disposed = false;
     bool lineStart = true;
     while (!PastLimit(stream, limit)) {
         int c = ReadMailChar(stream);
@@ -114,7 +140,7 @@ bool ScanPartHeader(MailStream* stream, long limit, ContentType* type, bool* typ
             if (c == '\n')
                 return true;
             if (ToUpperAscii(c) == 'C')
-                ReadPartField(stream, type, typed, encoding);
+                ReadPartField(stream, header, &disposed);
         }
         lineStart = c == '\n';
     }
@@ -139,8 +165,11 @@ int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part
     Levels levels;
     levels.boundary[0] = boundary;
     levels.depth = 1;
-    int ignored = Identity;
-    ScanHeaderForEncoding(stream, &ignored);
+    // The message header is read within the same bound: a header without an empty line (or
+    // with CR-only line ends) would otherwise be read to the end of the file.
+    PartHeader header;
+    if (!ScanPartHeader(stream, kPartSearchBytes, &header))
+        return 0;
     int parts = 0;
     for (;;) {
         bool close = false;
@@ -157,19 +186,19 @@ int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part
         }
         if (++parts > kMaxParts)
             return 0;
-        ContentType type;
-        bool typed = false;
-        int encoding = Identity;
         // The body must begin within the bound; a CR LF read as one may end just past it.
-        if (!ScanPartHeader(stream, kPartSearchBytes, &type, &typed, &encoding) ||
-            TellMailStream(stream) > kPartSearchBytes)
+        if (!ScanPartHeader(stream, kPartSearchBytes, &header) || TellMailStream(stream) > kPartSearchBytes)
             return 0;
-        if (!typed || std::strcmp(type.mediaType, "text/plain") == 0) {
+        const ContentType& type = header.type;
+        // A text file sent with the mail is not the mail's text.
+        if ((!header.typed || std::strcmp(type.mediaType, "text/plain") == 0) && !header.attachment) {
             if (part) {
                 part->bodyOffset = TellMailStream(stream);
-                part->encoding = encoding;
+                part->encoding = header.encoding;
                 CopyText(part->charset, sizeof part->charset, type.charset);
-                CopyText(part->boundary, sizeof part->boundary, levels.boundary[levels.depth - 1]);
+                for (int i = 0; i < levels.depth; ++i)
+                    CopyText(part->boundaries[i], kPartBoundarySize, levels.boundary[i]);
+                part->depth = levels.depth;
             }
             return 1;
         }
@@ -205,8 +234,9 @@ int ReadFirstPartContentType(const char* path, const char* boundary, ContentType
     int ignored = Identity;
     ScanHeaderForEncoding(&stream, &ignored);
     SkipToFirstDelimiter(&stream, boundary);
-    bool typed = false;
-    ScanPartHeader(&stream, LONG_MAX, type, &typed, &ignored);
+    PartHeader header;
+    ScanPartHeader(&stream, LONG_MAX, &header);
     CloseMailStream(&stream);
-    return typed ? 1 : 0;
+    *type = header.type;
+    return header.typed ? 1 : 0;
 }

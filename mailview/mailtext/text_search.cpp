@@ -45,14 +45,15 @@ const char* FindCharOrEnd(const char* text, char character)
     return text;
 }
 
-char* CopyFieldValue(const char* text)
+char* CopyFieldValue(const char* text, int spaceFolds)
 {
     if (!text)
         return NULL;
     size_t length = 0;
     while (text[length]) {
         // text[length + 1] is at worst the terminator.
-        if (text[length] == '\n' && text[length + 1] != '\t') {
+        const char next = text[length + 1];
+        if (text[length] == '\n' && next != '\t' && !(spaceFolds && next == ' ')) {
             ++length;
             break;
         }

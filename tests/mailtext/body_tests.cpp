@@ -245,6 +245,20 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
 {
     const std::string text = "Content-Type: text/plain; charset=\"UTF-8\"\nContent-Transfer-Encoding: quoted-printable\n\n"
                              "caf=C3=A9\n";
+    const std::string mixed = "Content-Type: multipart/mixed; boundary=m\n\n";
+    const char* const kCafe = "UTF-8|2|caf\xC3\xA9\n";
+    auto Nested = [&](int depth) {
+        std::string mail = "Content-Type: multipart/mixed; boundary=L1\n\n";
+        for (int i = 1; i < depth; ++i)
+            mail += "--L" + std::to_string(i) + "\nContent-Type: multipart/mixed; boundary=L" + std::to_string(i + 1) + "\n\n";
+        return mail + "--L" + std::to_string(depth) + "\n" + text;
+    };
+    auto AfterParts = [&](int parts) {
+        std::string mail = mixed + "--m\n";
+        for (int i = 0; i < parts; ++i)
+            mail += "Content-Type: image/gif\n\nGIF\n--m\n";
+        return mail + text;
+    };
     const struct {
         const char* what;
         std::string mail;
@@ -289,11 +303,40 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
         {"no delimiter", "Content-Type: multipart/mixed; boundary=m\n\n" + text, "none"},
         {"a header that never ends", "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: text/plain",
          "none"},
+        {"fields folded with a space",
+         "Content-Type: multipart/mixed;\n boundary=m\n\n--m\nContent-Type: multipart/alternative;\n boundary=a\n\n--a\n"
+         "Content-Type: text/plain;\n "
+                 "charset=koi8-r\n\nx\n--a--\n--m\nContent-Type: text/plain; name=notes.txt\n\nnotes\n",
+         "koi8-r|0|x\n"},
+        {"a text file sent with the mail is passed over",
+         mixed + "--m\nContent-Type: text/plain\nContent-Disposition: Attachment;\n filename=a.txt\n\na\n--m\n" + text,
+         kCafe},
+        {"a field cut to its buffer loses its last parameter",
+         mixed + "--m\nContent-Type: text/plain; name=\"" + std::string(247, 'n') + "\"; charset=iso-8859-15\n\nx\n",
+         "|0|x\n"},
+        {"an outer delimiter ends the text of an inner multipart left open",
+         mixed + "--m\nContent-Type: multipart/alternative; boundary=a\n\n--a\n" + text + "--m\n\nfile\n", kCafe},
+        {"equal boundaries: the inner owns its close delimiter",
+         mixed + "--m\nContent-Type: multipart/related; boundary=m\n\n--m\nContent-Type: image/gif\n\n--m--\n--m\n" + text,
+         kCafe},
+        {"the first Content-Type counts, in any case",
+         mixed + "--m\ncontent-type: text/html\nContent-Type: text/plain\n\nh\n--m\n" + text, kCafe},
+        {"a message header line that begins with the delimiter",
+         "Content-Type: multipart/mixed; boundary=m\n--m x\n\n--m\n" + text, kCafe},
+        {"a line of one hyphen, an empty line", mixed + "pre\n\n-\n--m\n" + text, kCafe},
+        {"0x1A ends the data", mixed + "--m\nContent-Type: image/gif\n\nGIF\x1A\n--m\n" + text, "none"},
+        {"a lone CR begins no empty line", mixed + "--m\n\rContent-Type: text/html\n\nh\n", "|0|h\n"},
+        {"8 levels deep", Nested(8), kCafe},
+        {"9 levels deep", Nested(9), "none"},
+        {"the 100th part", AfterParts(99), kCafe},
+        {"the 101st part", AfterParts(100), "none"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.expected, TextPartOf(row.mail)) << row.what;
     // The press reads no more than the pane shows: a prefix of the whole part.
     EXPECT_EQ("UTF-8|2|ca", TextPartOf(rows[0].mail, 2));
+    EXPECT_EQ("UTF-8|2|caf\xC3", TextPartOf(rows[0].mail, 4));
+    EXPECT_EQ("|1|w6nDqcOp", TextPartOf(mixed + "--m\nContent-Transfer-Encoding: base64\n\nw6nD\nqcOp\n", 4));
 }
 
 // The walk's bounds in parts and depth are rows of the plug-in's settings tests.
@@ -311,6 +354,12 @@ TEST(NestedTextPart, TheBodyBeginsWithinTheFirstMb)
             EXPECT_EQ(kPartSearchBytes + extra, found.bodyOffset);
         }
     }
+    // So is the message header, however its lines end.
+    MailStream stream;
+    ASSERT_TRUE(OpenMailStream(&stream, WriteMailFile("cr.eml", "Subject: x\r" + std::string(3 << 20, 'x')).c_str()));
+    EXPECT_EQ(0, WalkToFirstTextPart(&stream, "m", NULL));
+    EXPECT_LE(TellMailStream(&stream), kPartSearchBytes);
+    CloseMailStream(&stream);
 }
 
 TEST(NestedTextPart, PublicSampleMails)

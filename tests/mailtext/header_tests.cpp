@@ -233,7 +233,11 @@ TEST(ContentTypeParameters, ReadOneByOneAndComparedWhole)
         {"text/plain; name=\"a;charset=big5\"; xcharset=gbk", "text/plain", "", ""},
         {"text/plain; charset=\"a\\\"b\"", "text/plain", "a\"b", ""},
         {"text/plain; charset = euc-kr", "text/plain", "euc-kr", ""},
-        {"text/plain; charset=\"unterminated", "text/plain", "unterminated", ""},
+        {"text/plain; charset=\"unterminated", "text/plain", "", ""},
+        {"text/plain; format=flowed \"x;charset=big5;\"; charsetx=big5; charset=gbk", "text/plain", "gbk", ""},
+        // 40 characters: one more than the field holds with its terminator.
+        {"multipart/mixed; boundary=m; charset=x123456789x123456789x123456789x123456789", "multipart/mixed", "",
+         "m"},
         {"", "", "", ""},
         {";;=;charset", "", "", ""},
     };
@@ -271,7 +275,11 @@ TEST(ContentTypeParameters, CharsetTableNamesItsCodePages)
         {"iso-8859-1", 28591},   {"ISO-8859-9", 28599}, {"iso-8859-13", 28603}, {"iso-8859-15", 28605},
         {"Windows-1250", 1250},  {"windows-1258", 1258}, {"KOI8-R", 20866},     {"koi8-u", 21866},
         {"EUC-KR", 949},         {"ks_c_5601-1987", 949}, {"GB2312", 936},      {"gbk", 936},
-        {"GB18030", 54936},      {"Big5", 950},
+        {"GB18030", 54936},      {"Big5", 950},        {"iso-8859-2", 28592},  {"iso-8859-3", 28593},
+        {"iso-8859-4", 28594},   {"iso-8859-5", 28595}, {"iso-8859-6", 28596},  {"iso-8859-7", 28597},
+        {"iso-8859-8", 28598},   {"windows-1251", 1251}, {"windows-1252", 1252}, {"windows-1253", 1253},
+        {"windows-1254", 1254},  {"windows-1255", 1255}, {"windows-1256", 1256}, {"windows-1257", 1257},
+        {"UTF-7", 65000},
         // Whole names only, and nothing for what the host shows itself.
         {"iso-8859-10", 0},      {"iso-8859-1 ", 0},    {"xiso-8859-1", 0},     {"iso-8859-", 0},
         {"utf-8", 0},            {"us-ascii", 0},       {"iso-2022-jp", 0},     {"shift_jis", 0},

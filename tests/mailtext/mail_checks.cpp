@@ -532,7 +532,8 @@ std::string CheckTextPart(const std::string& path, const char* boundary, size_t 
     if (!found)
         return firstBody->empty() || fileSize > kPartSearchBytes / 2 ? "" : "a part in one form of the file only";
     if (whole.back() != 0 || part.bodyOffset != located.bodyOffset || part.bodyOffset > kPartSearchBytes ||
-        std::strlen(part.boundary) == 0 || std::strlen(part.boundary) >= sizeof part.boundary ||
+        part.depth < 1 || part.depth > kMaxPartDepth || std::strlen(part.boundaries[part.depth - 1]) == 0 ||
+        std::strlen(part.boundaries[part.depth - 1]) >= sizeof part.boundaries[0] ||
         std::strlen(part.charset) >= sizeof part.charset)
         return "a part outside its bounds, or its fields unterminated";
     const std::string body(whole.begin(), whole.end());

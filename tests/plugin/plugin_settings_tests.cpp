@@ -18,7 +18,7 @@ namespace {
 #if defined(SETTINGS_on)
 const bool kOn = true;
 const char kSettings[] =
-    "[Unicode]\r\nNested=1\r\nCharsets=1\r\n\r\n[Trace]\r\nOutput=file\r\nLogFile=trace.log\r\n";
+    "[Unicode]\r\nNested=1\r\nCharsets=1\r\n\r\n[Trace]\r\nOutput=file ; a comment\r\nLogFile=trace.log\t; beside\r\n";
 #else
 const bool kOn = false;
 const char kSettings[] =
@@ -167,6 +167,16 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
         {"mail__mix_caps_content_type.eml", PublicMail("mail__mix_caps_content_type.eml"), L"foo bar", NULL},
         {"mail__email_with_similar_boundaries.eml", PublicMail("mail__email_with_similar_boundaries.eml"), L"Test\n",
          NULL},
+        // Its boundary on a line that begins with a space.
+        {"mmp__m1002.eml", PublicMail("mmp__m1002.eml"), L"Die Hasen und die Fr\xF6sche", NULL},
+        // The parsed type decides, not the classifier's substring search; without the switches
+        // the part lines show as before.
+        {"related, its type parameter naming alternative",
+         WithCrlf("Content-Type: multipart/related; type=\"multipart/alternative\"; boundary=r\n\n--r\n"
+                  "Content-Type: multipart/alternative; boundary=a\n\n--a\n" + kPlain + "--a--\n--r--\n"),
+         kCafe, L"--a\n"},
+        {"a text file sent first", Mixed("Content-Type: text/plain; charset=utf-8\nContent-Disposition: attachment\n\n"
+                                         "notes\n--m\n" + kPlain), kCafe, NULL},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -180,17 +190,21 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
 }
 
 // The open-file window's timer lines: into the log file beside the DLL, or, when it can't
-// be opened, one "DEBUG" box and then the debugger output.
+// be opened, one "DEBUG" box and then the debugger output. Then settings that can't work,
+// each given one box, never one per line.
 TEST_F(SettingsTest, TraceGoesWhereTheFileSays)
 {
     hostsim::OpenFileWindow dialog = hostsim::CreateOpenFileWindow(view_.frame, false);
     ASSERT_TRUE(dialog.window);
-    tracetest::InstallBoxCatcher();
-    for (WPARAM timer = 1; timer <= 3; ++timer)
-        SendMessageA(dialog.window, WM_TIMER, timer, 0);
-    hostsim::PumpMessages();
-    tracetest::RemoveBoxCatcher();
-    std::vector<tracetest::CaughtBox> boxes = tracetest::TakeCaughtBoxes();
+    auto SendTimers = [&] {
+        tracetest::InstallBoxCatcher();
+        for (WPARAM timer = 1; timer <= 3; ++timer)
+            SendMessageA(dialog.window, WM_TIMER, timer, 0);
+        hostsim::PumpMessages();
+        tracetest::RemoveBoxCatcher();
+        return tracetest::TakeCaughtBoxes();
+    };
+    std::vector<tracetest::CaughtBox> boxes = SendTimers();
     std::string log = tracetest::ReadFileBytes((e2e::PluginFolder() + "trace.log").c_str());
     if (kOn) {
         char expected[128];
@@ -209,5 +223,26 @@ TEST_F(SettingsTest, TraceGoesWhereTheFileSays)
         EXPECT_NE(std::string::npos, boxes[0].text.find("no-such-folder\\trace.log")) << boxes[0].text;
         EXPECT_NE(std::string::npos, boxes[0].text.find("debugger output")) << boxes[0].text;
     }
+    const struct {
+        const char* trace;
+        const char* named;   // in the one box
+    } rows[] = {
+        {"Output=udp\r\nPort=0", "Port=0"},
+        {"Output=udp\r\nPort=99999", "Port=99999"},
+        {"Output=file\r\nLogFile=" "a123456789b123456789c123456789d123456789e123456789f123456789g123456789h123456789",
+         "LogFile"},
+        // Opens, then every datagram fails.
+        {"Output=udp\r\nHost=255.255.255.255", "written"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.trace);
+        testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", std::string("[Trace]\r\n") + row.trace);
+        SettingsPlugin().StartUp(0);
+        boxes = SendTimers();
+        ASSERT_EQ(1u, boxes.size());
+        EXPECT_NE(std::string::npos, boxes[0].text.find(row.named)) << boxes[0].text;
+    }
+    testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", kSettings);
+    SettingsPlugin().StartUp(0);
     DestroyWindow(dialog.window);
 }
