@@ -436,6 +436,12 @@ struct Converter {
     Value link;
 };
 
+// Characters a browser draws nothing for.
+bool IsControl(CodePoint c)
+{
+    return (c < 0x20 && c != '\t' && c != '\n') || (c >= 0x7F && c <= 0x9F);
+}
+
 bool IsBlankUnit(CodePoint c)
 {
     return c == ' ' || c == '\t' || c == 0x3000;
@@ -540,7 +546,7 @@ void Emit(Converter* s, CodePoint cp, bool preformatted)
         }
         return;
     }
-    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F))
+    if (IsControl(cp))
         return;
     s->inHead = false;
     s->bodyStarted = true;
@@ -659,7 +665,8 @@ void CloseLink(Converter* s)
         size_t used;
         const CodePoint cp = DecodeUtf8(p + at, s->link.length - at, &used);
         at += used;
-        Put(s, cp < 0x20 ? ' ' : cp);
+        if (!IsControl(cp))
+            Put(s, cp);
     }
     Put(s, '>');
 }
