@@ -563,10 +563,11 @@ void RequestBreaks(Converter* s, size_t count)
     s->pendingTabs = 0;
 }
 
-// A <br> adds a line end: two in a row leave an empty line, as in a browser.
+// A <br> adds a line end: two in a row leave an empty line, as in a browser; but, as
+// between blocks, never more than one empty line in a row (pre's own lines excepted).
 void LineBreak(Converter* s)
 {
-    if (s->used > 0)
+    if (s->used > 0 && s->pendingBreaks < 2)
         ++s->pendingBreaks;
     s->pendingSpace = false;
     s->pendingTabs = 0;

@@ -62,7 +62,7 @@ TEST(HtmlText, Rows)
         {"  a \n\t b  <span> c </span>", "a b c", 1, 0, 0},
         {"x<pre>\n a  b\r\n\n\tc</pre>y", "x\n\n a  b\n\n\tc\n\ny", 1, 0, 0},
         {"<div>a</div><div>b</div><p>c</p><p></p><p>d</p><h1>e</h1>f", "a\nb\n\nc\n\nd\n\ne\n\nf", 1, 0, 0},
-        {"a<br>b<br><br>c<div>d<br></div>e", "a\nb\n\nc\nd\ne", 1, 0, 0},
+        {"a<br>b<br><br><br>c<div>d<br></div>e</p><br><p>f", "a\nb\n\nc\nd\ne\n\nf", 1, 0, 0},
         {"<section>a</section><blockquote>b</blockquote>c<hr>d<dl><dt>e<dd>f</dl>", "a\n\nb\n\nc\n\nd\n\ne\nf", 1, 0, 0},
         {"<ul><li>a<li>b<ol><li>c<li>d</ol></ul>", "\xE2\x80\xA2 a\n\xE2\x80\xA2 b\n  1. c\n  2. d", 1, 0, 0},
         {"<table><tr><th>A<th>B</tr><tr><td>1<td></td><td>3</table>", "A\tB\n1\t\t3", 1, 0, 0},
