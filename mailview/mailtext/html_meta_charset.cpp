@@ -40,45 +40,44 @@ int GetAttribute(const unsigned char* p, size_t* at, size_t end, Attribute* attr
     if (i >= end || p[i] == '>')
         return 0;
     size_t nameLength = 0, valueLength = 0;
-    bool longName = false, longValue = false;
-    for (;;) {
-        if (i >= end)
-            return 0;
-        if (p[i] == '=' && (nameLength > 0 || longName))
-            break;
-        if (IsSpace(p[i])) {
-            while (i < end && IsSpace(p[i]))
-                ++i;
-            if (i >= end)
-                return 0;
-            if (p[i] != '=')
-                goto done;   // no value; the byte begins what comes next
+    bool longName = false, longValue = false, hasValue = false;
+    // The name: a first '=' belongs to it.
+    for (; i < end; ++i) {
+        if (p[i] == '=' && (nameLength > 0 || longName)) {
+            hasValue = true;
             break;
         }
-        if (p[i] == '/' || p[i] == '>')
-            goto done;
+        if (IsSpace(p[i]) || p[i] == '/' || p[i] == '>')
+            break;
         Store(attribute->name, sizeof attribute->name, &nameLength, p[i], &longName);
-        ++i;
     }
-    ++i;   // the '='
-    while (i < end && IsSpace(p[i]))
-        ++i;
+    if (!hasValue && i < end && IsSpace(p[i])) {
+        while (i < end && IsSpace(p[i]))
+            ++i;
+        hasValue = i < end && p[i] == '=';   // else the byte begins what comes next
+    }
     if (i >= end)
         return 0;
-    if (p[i] == '"' || p[i] == '\'') {
-        const unsigned char quote = p[i++];
-        for (; i < end && p[i] != quote; ++i)
-            Store(attribute->value, sizeof attribute->value, &valueLength, p[i], &longValue);
-        if (i >= end)
-            return 0;
+    if (hasValue) {
         ++i;
-    } else if (p[i] != '>') {
-        for (; i < end && !IsSpace(p[i]) && p[i] != '>'; ++i)
-            Store(attribute->value, sizeof attribute->value, &valueLength, p[i], &longValue);
+        while (i < end && IsSpace(p[i]))
+            ++i;
         if (i >= end)
             return 0;
+        if (p[i] == '"' || p[i] == '\'') {
+            const unsigned char quote = p[i++];
+            for (; i < end && p[i] != quote; ++i)
+                Store(attribute->value, sizeof attribute->value, &valueLength, p[i], &longValue);
+            if (i >= end)
+                return 0;
+            ++i;
+        } else {
+            for (; i < end && !IsSpace(p[i]) && p[i] != '>'; ++i)
+                Store(attribute->value, sizeof attribute->value, &valueLength, p[i], &longValue);
+            if (i >= end)
+                return 0;
+        }
     }
-done:
     attribute->name[longName ? 0 : nameLength] = '\0';
     attribute->value[longValue ? 0 : valueLength] = '\0';
     *at = i;
