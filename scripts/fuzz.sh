@@ -19,15 +19,17 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
   export TMPDIR
 fi
 status=0
-for target in classify_header extract_body multipart_utf8 stream_readers; do
+for target in classify_header extract_body multipart_utf8 stream_readers html_text; do
   dir=$work/$target
   mkdir -p "$dir/corpus" "$dir/findings"
   touch "$dir/started"
+  dict=$root/fuzz/$target.dict
+  [ -f "$dict" ] || dict=$root/fuzz/mail.dict
   kept=$root/tests/mailtext/regressions/$target
   [ -d "$kept" ] || kept=
   rc=0
   "$build/native/fuzz/fuzz_$target" "$dir/corpus" "$root/fuzz/corpus/$target" $kept \
-    -dict="$root/fuzz/mail.dict" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=1024 \
+    -dict="$dict" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=1024 \
     -artifact_prefix="$dir/findings/" -print_final_stats=1 >"$dir/log" 2>&1 || rc=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$dir/log")

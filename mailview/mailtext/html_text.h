@@ -1,0 +1,48 @@
+// HTML parts as text for the Unicode pane: the markup read as a browser reads it (HTML5's
+// tokenizer rules, simplified where only the text matters), the text laid out in lines as
+// the pane shows it. Portable: the input is UTF-8 (the Windows side converts a part in
+// another charset through its code page first), the output UTF-16.
+#pragma once
+#include <cstddef>
+#include <cwchar>
+
+// A UTF-16 code unit: wchar_t where it is 16 bits wide (Windows), so that the pane's wide
+// strings take the text as it is; char16_t elsewhere.
+#if WCHAR_MAX == 0xFFFF
+typedef wchar_t PaneUnit;
+#else
+typedef char16_t PaneUnit;
+#endif
+
+enum HtmlTextResult {
+    HtmlTextBadArguments = -1,
+    HtmlTextNone = 0,    // no text at all (markup only, or empty)
+    HtmlTextWhole = 1,   // all of the text
+    HtmlTextCut = 2,     // the text filled the room and was cut there
+};
+
+// Bounds. A tag of any length is read through (an inline image's data address alone runs
+// to hundreds of KB), but only its name's first bytes and the values of href and alt are
+// kept: a longer name matches no element, a longer value is left out rather than cut.
+enum {
+    kHtmlTagNameBytes = 32,
+    kHtmlAttributeValueBytes = 2048,
+    kHtmlNestingDepth = 256,   // open pre, template and list elements counted; more are not
+    kHtmlListLevels = 16,      // list levels whose kind and numbering are kept
+    kHtmlListIndentLevels = 8, // deeper items are indented as this level's
+};
+const size_t kHtmlMetaScanBytes = 1024;
+
+// Converts `length` bytes of HTML (UTF-8, transfer decoding done) into at most `capacity`
+// units of text at out, line ends included, with *written set to the units written. Lines
+// end with '\n' only; a line longer than maxLineUnits is broken as the pane breaks the
+// lines of a plain body (below 2: never). A HtmlTextResult.
+int HtmlToPaneText(const char* html, size_t length, PaneUnit* out, size_t capacity, size_t maxLineUnits,
+                   size_t* written);
+
+// The charset that a <meta charset> or <meta http-equiv="Content-Type" content="...">
+// within the first kHtmlMetaScanBytes bytes names, found as HTML5's prescan finds it;
+// lower case, into charset (size bytes with its NUL). 1 when found; 0 when not, or when the
+// name does not fit (left out rather than cut); -1 on bad arguments. A UTF-16 name reads
+// as utf-8, as HTML5 says: the bytes scanned were ASCII.
+int FindHtmlMetaCharset(const char* html, size_t length, char* charset, size_t size);

@@ -1,0 +1,133 @@
+// HTML parts as text: one row per rule, and the meta charset prescan.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mailview/mailtext/html_text.h"
+
+namespace {
+
+// The units as UTF-8; a lone surrogate shows as "<bad>", which no expected text holds.
+std::string ToUtf8(const PaneUnit* units, size_t count)
+{
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        unsigned long c = static_cast<unsigned long>(units[i]) & 0xFFFF;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && (units[i + 1] & 0xFC00) == 0xDC00)
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] & 0x3FF);
+        else if (c >= 0xD800 && c <= 0xDFFF) {
+            out += "<bad>";
+            continue;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(HtmlText, Rows)
+{
+    const std::string longAddress = "<a href='http://x.example/" + std::string(3000, 'a') + "'>t</a>";
+    const std::string longName = "<" + std::string(40, 'p') + ">z";
+    std::string deepLists;
+    for (int i = 0; i < 20; ++i)
+        deepLists += "<ul>";
+    const struct {
+        std::string html;
+        const char* text;
+        int result;           // HtmlTextResult
+        size_t capacity;      // 0: the pane's
+        size_t line;          // 0: the pane's
+    } rows[] = {
+        {"<b>bold</b> and <i>it</i>alic", "bold and italic", 1, 0, 0},
+        {"<html><head><title>T</title><style>p{}</style><meta charset=utf-8></head><body>x</body></html>", "x", 1, 0, 0},
+        {"a<script>if (a<b) x='</p>';</script >b<!-- c <p> -->d<!-->e<template><p>t</template>f", "abdef", 1, 0, 0},
+        {"<noscript>no <b>js</b></noscript>", "no js", 1, 0, 0},
+        {"  a \n\t b  <span> c </span>", "a b c", 1, 0, 0},
+        {"x<pre>\n a  b\r\n\n\tc</pre>y", "x\n\n a  b\n\n\tc\n\ny", 1, 0, 0},
+        {"<div>a</div><div>b</div><p>c</p><p></p><p>d</p><h1>e</h1>f", "a\nb\n\nc\n\nd\n\ne\n\nf", 1, 0, 0},
+        {"a<br>b<br><br><br>c<div>d<br></div>e</p><br><p>f", "a\nb\n\nc\nd\ne\n\nf", 1, 0, 0},
+        {"<section>a</section><blockquote>b</blockquote>c<hr>d<dl><dt>e<dd>f</dl>", "a\n\nb\n\nc\n\nd\n\ne\nf", 1, 0, 0},
+        {"<ul><li>a<li>b<ol><li>c<li>d</ol></ul>", "\xE2\x80\xA2 a\n\xE2\x80\xA2 b\n  1. c\n  2. d", 1, 0, 0},
+        {"<table><tr><th>A<th>B</tr><tr><td>1<td></td><td>3</table>", "A\tB\n1\t\t3", 1, 0, 0},
+        {"<a href=' http://x.example/a\n'>site</a>, <a href=mailto:b@x.example>b@x.example</a>",
+         "site <http://x.example/a>, b@x.example", 1, 0, 0},
+        {"<a href='https://x.example/'>x.example</a> <a href='javascript:f()'>f</a><a href=ftp://x>g</a>",
+         "x.example fg", 1, 0, 0},
+        {"<a href='http://x.example/'><img src=a.png></a>", "", 0, 0, 0},
+        {"<img src=x alt=' Logo \n big '><img src=y><img alt=''>", "[Logo big]", 1, 0, 0},
+        {"&amp;&lt;&gt;&quot;&nbsp;&CounterClockwiseContourIntegral;&NotEqualTilde;&fjlig;",
+         "&<>\"\xC2\xA0\xE2\x88\xB3\xE2\x89\x82\xCC\xB8\x66j", 1, 0, 0},
+        {"&#65;&#x42;&#X43;&#0;&#x110000;&#xD800;&#128;&#150;&#99999999999;&#x1F600",
+         "ABC\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xE2\x82\xAC\xE2\x80\x93\xEF\xBF\xBD\xF0\x9F\x98\x80", 1, 0, 0},
+        {"&notit; &ampx &copy2 &bogus; &Amp; & &# &#x; &", "\xC2\xACit; &x \xC2\xA9" "2 &bogus; &Amp; & &# &#x; &", 1, 0, 0},
+        {"<img alt='&copy=&copyx&copy &lt;'><a href='http://x/?a=1&copy=2&amp;b'>q</a>",
+         "[&copy=&copyx\xC2\xA9 <]q <http://x/?a=1&copy=2&b>", 1, 0, 0},
+        {"<p>a<div>b</p>c<b><i>x</b>y</i><ul><li>z", "a\n\nb\n\ncxy\n\n\xE2\x80\xA2 z", 1, 0, 0},
+        {"a<script>b<p>c", "a", 1, 0, 0},
+        {"a<img alt='b", "a", 1, 0, 0},
+        {longAddress + longName, "tz", 1, 0, 0},
+        {deepLists + "<li>x", "              \xE2\x80\xA2 x", 1, 0, 0},
+        {"<!DOCTYPE html><html><head></head><body><br><p></p><!-- x --></body></html>", "", 0, 0, 0},
+        {"a\xFF" "b\xED\xA0\x80" "c \xF0\x9F\x98\x80 caf\xC3\xA9 \xE2\x80\x94", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+         "c \xF0\x9F\x98\x80 caf\xC3\xA9 \xE2\x80\x94", 1, 0, 0},
+        {"<p>abcdefghij</p>", "abcdefgh", 2, 8, 0},
+        {"ab\xF0\x9F\x98\x80", "ab", 2, 3, 0},
+        {"aaaaaaaaaaaaaa bb cc", "aaaaaaaaaaaaaa \nbb cc", 1, 0, 16},
+        {"aaaaaaaaaaaaaaaaaaaa", "aaaaaaaaaaaaaaaa\naaaa", 1, 0, 16},
+    };
+    for (const auto& row : rows) {
+        const size_t capacity = row.capacity ? row.capacity : 262144;
+        std::vector<PaneUnit> out(capacity);
+        size_t written = 99;
+        EXPECT_EQ(row.result, HtmlToPaneText(row.html.data(), row.html.size(), &out[0], capacity,
+                                             row.line ? row.line : 4096, &written))
+            << row.html;
+        ASSERT_LE(written, capacity);
+        EXPECT_EQ(row.text, ToUtf8(&out[0], written)) << row.html;
+    }
+    size_t written = 1;
+    PaneUnit unit;
+    EXPECT_EQ(-1, HtmlToPaneText("a", 1, &unit, 0, 0, &written));
+    EXPECT_EQ(0u, written);
+}
+
+TEST(HtmlText, MetaCharset)
+{
+    const std::string far = std::string(1020, ' ') + "<meta charset=big5>";
+    const struct {
+        std::string html;
+        const char* charset;
+    } rows[] = {
+        {"<html><head><META CharSet=\" ISO-8859-2 \">", "iso-8859-2"},
+        {"<meta http-equiv=Content-Type content='text/html; charset=\"EUC-KR\"'>", "euc-kr"},
+        {"<meta content='text/html;charset=koi8-r' http-equiv='content-type'>", "koi8-r"},
+        {"<meta content='text/html; charset=koi8-r'>", ""},
+        {"<!-- <meta charset=gbk> --><p title='<meta charset=gbk>'><meta charset=utf-16le>", "utf-8"},
+        {"<meta charset=" + std::string(40, 'x') + "><meta charset=big5>", "big5"},
+        {far, ""},
+        {"<meta charset=big5", ""},
+    };
+    for (const auto& row : rows) {
+        char charset[40] = "?";
+        EXPECT_EQ(row.charset[0] ? 1 : 0, FindHtmlMetaCharset(row.html.data(), row.html.size(), charset, sizeof charset))
+            << row.html;
+        EXPECT_STREQ(row.charset, charset) << row.html;
+    }
+}
