@@ -11,6 +11,7 @@
 
 #include "base/host_api.h"
 #include "base/scoped.h"
+#include "mailview/mailtext/html_text.h"
 
 bool MultipartHasUtf8Part(HWND view, const char* boundary)
 {
@@ -32,26 +33,21 @@ UINT UsableCodePage(const char* charset)
     return codePage != 0 && IsValidCodePage(codePage) ? codePage : 0;
 }
 
-UINT FirstPartCodePage(HWND view, const char* boundary, bool charsets)
+bool FirstPartType(HWND view, const char* boundary, ContentType* type)
 {
-    ContentType type;
-    if (!ReadFirstPartContentType(HostViewGetPath(view), boundary, &type))
-        return 0;
-    if (CompareNameNoCase(type.charset, "utf-8") == 0)
-        return CP_UTF8;
-    return charsets ? UsableCodePage(type.charset) : 0;
+    return ReadFirstPartContentType(HostViewGetPath(view), boundary, type) != 0;
 }
 
-bool FindNestedTextPart(HWND view, const char* boundary, TextPart* part)
+bool FindNestedTextPart(HWND view, const char* boundary, TextPart* part, int orHtml)
 {
-    return FindFirstTextPart(HostViewGetPath(view), boundary, part) != 0;
+    return FindFirstTextPart(HostViewGetPath(view), boundary, part, orHtml) != 0;
 }
 
-void ExtractNestedTextPart(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit)
+void ExtractNestedTextPart(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit, int orHtml)
 {
     if (!buffer)
         return;
-    int encoding = ExtractTextPartFromFile(HostViewGetPath(view), boundary, buffer, limit);
+    int encoding = ExtractTextPartFromFile(HostViewGetPath(view), boundary, buffer, limit, NULL, orHtml);
     if (encoding == Base64 && buffer->size() > 1)
         DecodeBase64Body(buffer);
 }
@@ -233,5 +229,77 @@ bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineU
         used += markerUnits;
     }
     pane->resize(used);
+    return true;
+}
+
+namespace {
+
+// The UTF-8 of length bytes of text in codePage, into out; false without text or memory.
+bool ToUtf8(const char* text, size_t length, UINT codePage, std::string* out)
+{
+    if (length == 0 || length > INT_MAX)
+        return false;
+    int units = MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), NULL, 0);
+    if (units <= 0)
+        return false;
+    std::wstring wide;
+    try {
+        wide.resize(static_cast<size_t>(units));
+        MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), &wide[0], units);
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, NULL, 0, NULL, NULL);
+        if (bytes <= 0)
+            return false;
+        out->resize(static_cast<size_t>(bytes));
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &(*out)[0], bytes, NULL, NULL);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool HtmlBodyToPaneText(const MailBodyBuffer& body, size_t maxBytes, size_t maxUnits, size_t maxLineUnits,
+                        std::wstring* pane, UINT codePage)
+{
+    if (!pane)
+        return false;
+    pane->clear();
+    if (body.empty() || maxUnits == 0)
+        return false;
+    const char* text = reinterpret_cast<const char*>(&body[0]);
+    const void* nul = std::memchr(text, 0, body.size());
+    size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : body.size();
+    bool cut = false;
+    if (length > maxBytes) {
+        length = WholeCharacters(text, body.size(), maxBytes, codePage);
+        cut = true;
+    }
+    // The converter reads UTF-8: a part in another charset goes through UTF-16 first.
+    std::string utf8;
+    if (codePage != CP_UTF8) {
+        if (!ToUtf8(text, length, codePage, &utf8))
+            return false;
+        text = utf8.data();
+        length = utf8.size();
+    }
+    const size_t markerUnits = std::wcslen(kPaneCutMarker);
+    try {
+        pane->resize(maxUnits + markerUnits);
+    } catch (const std::bad_alloc&) {
+        pane->clear();
+        return false;
+    }
+    size_t written = 0;
+    const int result = HtmlToPaneText(text, length, &(*pane)[0], maxUnits, maxLineUnits, &written);
+    if (result != HtmlTextWhole && result != HtmlTextCut) {
+        pane->clear();
+        return false;
+    }
+    if (result == HtmlTextCut || cut) {
+        std::memcpy(&(*pane)[written], kPaneCutMarker, markerUnits * sizeof(wchar_t));
+        written += markerUnits;
+    }
+    pane->resize(written);
     return true;
 }

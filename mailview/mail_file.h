@@ -17,16 +17,17 @@ void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer, si
 // The opt-in readings. The code page of a charset of the table when this system has it, 0
 // otherwise: a charset that can't be converted is left to the host, never shown wrong.
 UINT UsableCodePage(const char* charset);
-// The code page of a multipart mail's first part (its header's fields may fold with a
-// space): UTF-8 when it declares it; with charsets, a usable charset of the table; 0
-// otherwise.
-UINT FirstPartCodePage(HWND view, const char* boundary, bool charsets);
+// The Content-Type of a multipart mail's first part (its header's fields may fold with a
+// space); false when it has none.
+bool FirstPartType(HWND view, const char* boundary, ContentType* type);
 // The first text/plain part of the view's multipart mail file, nested multiparts included
-// (see FindFirstTextPart); false when there is none within the walk's bounds.
-bool FindNestedTextPart(HWND view, const char* boundary, TextPart* part);
+// (see FindFirstTextPart; with orHtml, the first text/html part when there is none); false
+// when there is none within the walk's bounds.
+bool FindNestedTextPart(HWND view, const char* boundary, TextPart* part, int orHtml = 0);
 // Fills the buffer with that part's body, decoded, and one NUL; empty when the file can't
 // be read or the part is not found.
-void ExtractNestedTextPart(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit = kWholeBody);
+void ExtractNestedTextPart(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit = kWholeBody,
+                           int orHtml = 0);
 // Replaces the buffer's base64 text (and its NUL) by the decoded bytes and a NUL. A body
 // the decoder rejects keeps its text.
 void DecodeBase64Body(MailBodyBuffer* buffer);
@@ -51,5 +52,15 @@ const size_t kPaneBodyBytes = kPaneTextUnits * 4 + 4;
 // false, with pane empty, when the body holds no text or memory runs out.
 bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane,
                     UINT codePage = CP_UTF8);
+// HTML holds far less text than bytes (markup, style sheets, the data of inline images): a
+// press reads this much of an HTML part, which gives the pane all it shows from all but the
+// most markup-laden mail, and never more. Read one byte more to know the part goes on.
+const size_t kPaneHtmlBytes = 4u << 20;
+// The text of an HTML body for the pane: at most maxBytes of it (up to its first NUL), in
+// codePage, converted as HtmlToPaneText does into at most maxUnits code units, lines broken
+// after maxLineUnits, and the marker line when the body or the text was cut. Into pane;
+// false, with pane empty, when the body holds no text or memory runs out.
+bool HtmlBodyToPaneText(const MailBodyBuffer& body, size_t maxBytes, size_t maxUnits, size_t maxLineUnits,
+                        std::wstring* pane, UINT codePage = CP_UTF8);
 // The line that ends a text that was cut.
 extern const wchar_t kPaneCutMarker[];

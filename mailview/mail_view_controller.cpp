@@ -5,6 +5,7 @@
 
 #include "mailview/mail_file.h"
 #include "mailview/mailtext/ascii.h"
+#include "mailview/mailtext/html_text.h"
 #include "mailview/mailtext/mail_text.h"
 #include "mailview/unicode_pane.h"
 #include "base/module.h"
@@ -58,6 +59,37 @@ UINT PartCodePage(const char* charset)
     return g_mailViewOptions.charsets ? UsableCodePage(charset) : 0;
 }
 
+// Reads the part a press shows, as the controller's record says, up to limit bytes of it.
+void ExtractShownPart(MailViewWinHook* controller, MailBodyBuffer* body, size_t limit)
+{
+    if (controller->nestedPart)
+        ExtractNestedTextPart(controller->hwnd, controller->boundary.Get(), body, limit, controller->htmlPart);
+    else
+        ExtractMailBody(controller->hwnd, controller->boundary.Get(), body, limit);
+}
+
+bool IsHtmlType(const char* mediaType)
+{
+    return std::strcmp(mediaType, "text/html") == 0;
+}
+
+// The code page of the HTML part a press shows (the record already says which): its
+// declared charset, or without one a meta element's in its first bytes; 0 when neither
+// names one a press converts, and the mail stays with the host.
+UINT HtmlCodePage(MailViewWinHook* controller, const char* declared)
+{
+    controller->htmlPart = 1;
+    if (declared[0])
+        return PartCodePage(declared);
+    MailBodyBuffer head;
+    ExtractShownPart(controller, &head, kHtmlMetaScanBytes);
+    char charset[kCharsetNameSize];
+    if (head.size() < 2 ||
+        FindHtmlMetaCharset(reinterpret_cast<const char*>(&head[0]), head.size() - 1, charset, sizeof charset) != 1)
+        return 0;
+    return PartCodePage(charset);
+}
+
 // Keeps the boundary a press walks the file from; false without memory for it.
 bool KeepBoundary(MailViewWinHook* controller, const char* boundary)
 {
@@ -65,32 +97,37 @@ bool KeepBoundary(MailViewWinHook* controller, const char* boundary)
     return controller->boundary.IsValid();
 }
 
-// A multipart other than multipart/alternative, walked to its first text/plain part.
+// A multipart other than multipart/alternative, walked to its first text/plain part (with
+// the HTML switch, to its first text/html part when it has none).
 UINT NestedCodePage(MailViewWinHook* controller, const ContentType& type)
 {
     TextPart part;
-    if (!type.boundary[0] || !FindNestedTextPart(controller->hwnd, type.boundary, &part))
+    if (!type.boundary[0] || !FindNestedTextPart(controller->hwnd, type.boundary, &part, g_mailViewOptions.html))
         return 0;
-    UINT codePage = PartCodePage(part.charset);
     // The press walks the file again from the message's boundary; without memory for it
     // the mail stays with the host.
-    if (!codePage || !KeepBoundary(controller, type.boundary))
+    if (!KeepBoundary(controller, type.boundary))
         return 0;
     controller->nestedPart = 1;
-    return codePage;
+    return part.html ? HtmlCodePage(controller, part.charset) : PartCodePage(part.charset);
 }
 
 // A multipart/alternative mail with its boundary: the classifier's rule (a part declares
 // UTF-8, the first part shown), and with the opt-in readings the first part's charset as
-// declared, its field folded with a space or a tab.
+// declared, its field folded with a space or a tab. A first part in HTML, with the HTML
+// switch, is shown as its text.
 UINT AlternativeCodePage(MailViewWinHook* controller)
 {
-    UINT codePage = MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()) ? CP_UTF8 : 0;
-    if (g_mailViewOptions.nested || g_mailViewOptions.charsets) {
-        UINT first = FirstPartCodePage(controller->hwnd, controller->boundary.Get(), g_mailViewOptions.charsets);
-        if (first)
-            codePage = first;
-    }
+    ContentType first;
+    const bool typed = FirstPartType(controller->hwnd, controller->boundary.Get(), &first);
+    UINT codePage = 0;
+    if (typed && g_mailViewOptions.html && IsHtmlType(first.mediaType))
+        codePage = HtmlCodePage(controller, first.charset);
+    else if (typed)
+        codePage = PartCodePage(first.charset);
+    // The classifier's rule still offers what it offered: the first part read as UTF-8.
+    if (!codePage && MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()))
+        codePage = CP_UTF8;
     return codePage;
 }
 
@@ -105,6 +142,12 @@ UINT OptInCodePage(MailViewWinHook* controller, const char* headerText, int kind
         // Whatever the classifier's substring search found ("type=multipart/alternative",
         // a charset parameter), the parts are what a press shows.
         return NestedCodePage(controller, type);
+    }
+    if (g_mailViewOptions.html && IsHtmlType(type.mediaType)) {
+        // A single part: its body follows the message header, whatever boundary the
+        // classifier's substring search took.
+        controller->boundary.Reset();
+        return HtmlCodePage(controller, type.charset);
     }
     if (kind == Utf8)
         return CP_UTF8;
@@ -136,7 +179,8 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
     controller->boundary.Reset(slot);
     UINT codePage = 0;
     controller->nestedPart = 0;
-    if (g_mailViewOptions.nested || g_mailViewOptions.charsets) {
+    controller->htmlPart = 0;
+    if (g_mailViewOptions.nested || g_mailViewOptions.charsets || g_mailViewOptions.html) {
         codePage = OptInCodePage(controller, headerText, kind);
     } else if (kind == Utf8) {
         codePage = CP_UTF8;
@@ -172,12 +216,11 @@ void ToggleView(MailViewWinHook* controller)
     if (on) {
         MailBodyBuffer body;
         // Only as much of the body as the pane can show is read, however large the mail.
-        if (controller->nestedPart)
-            ExtractNestedTextPart(controller->hwnd, controller->boundary.Get(), &body, kPaneBodyBytes);
-        else
-            ExtractMailBody(controller->hwnd, controller->boundary.Get(), &body, kPaneBodyBytes);
+        ExtractShownPart(controller, &body, controller->htmlPart ? kPaneHtmlBytes + 1 : kPaneBodyBytes);
         std::wstring text;
-        if (body.size() > 1)
+        if (body.size() > 1 && controller->htmlPart)
+            HtmlBodyToPaneText(body, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
+        else if (body.size() > 1)
             BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
         // The file is read at every press, but the text the pane holds already is not given
         // again: rich edit takes far longer to replace a long text than to take a new one.

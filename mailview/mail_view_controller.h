@@ -10,10 +10,11 @@
 extern HostCommandId g_toggleCommandId;   // ToggleUnicodeView's identifier; 0 until registered
 extern TBADDBITMAP g_toolbarBitmap;       // the toggle's image, loaded on first need
 
-// The opt-in readings, set at start-up from the settings file; both 0 without one.
+// The opt-in readings, set at start-up from the settings file; all 0 without one.
 struct MailViewOptions {
     int nested;     // other multiparts are walked to their first text/plain part
     int charsets;   // the charsets of the table are converted through their code pages
+    int html;       // a text/html part to show is shown as its text
 };
 extern MailViewOptions g_mailViewOptions;
 

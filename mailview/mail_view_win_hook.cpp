@@ -32,6 +32,7 @@ MailViewWinHook::MailViewWinHook(HWND window)
       isView(0),
       isUtf8(0),
       nestedPart(0),
+      htmlPart(0),
       codePage(CP_UTF8),
       buttonAdded(0),
       toolbar(NULL),

@@ -19,6 +19,7 @@ public:
     unsigned char isUtf8;   // 1 while the mail last loaded is offered (the toggle is meant visible):
                             // UTF-8, or with the opt-in readings a charset of the table
     unsigned char nestedPart;   // 1: a press shows the first text/plain part the walk finds
+    unsigned char htmlPart;     // 1: the part a press shows is HTML, shown as its text
     UINT codePage;          // what a press converts the text from; CP_UTF8 but for the opt-in charsets
     unsigned char buttonAdded;   // 1 once the separator and the toggle are on the toolbar
     ScopedCString boundary;  // the multipart boundary of the loaded mail, or none

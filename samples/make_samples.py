@@ -113,6 +113,24 @@ def main():
     write("09-euc-kr.eml",
           crlf(header("EUC-KR", "text/plain; charset=EUC-KR", "8bit")).encode()
           + crlf(korean_text).encode("euc_kr"))
+    # A mail written only in HTML, as notices and newsletters come: a style sheet, a table,
+    # a list, a link, references, and characters CP932 lacks.
+    html_only = (
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>ご注文の確認</title>\n"
+        "<style>td { padding: 4px; } .note { color: #888; }</style></head>\n"
+        "<body>\n<h1>ご注文ありがとうございます</h1>\n"
+        "<p>Velmora&nbsp;様、以下の内容でご注文を承りました。</p>\n"
+        "<table>\n<tr><th>品名</th><th>数量</th><th>価格</th></tr>\n"
+        "<tr><td>𠮷野家の器</td><td>2</td><td>&yen;1,200</td></tr>\n"
+        "<tr><td>Crème brûlée</td><td>1</td><td>&euro;4.50</td></tr>\n</table>\n"
+        "<ul>\n<li>お届け：Łódź, Dvořák 通り 3</li>\n<li>包装：🎁 ギフト用</li>\n</ul>\n"
+        "<p>ご注文の状況は <a href=\"https://shop.example.jp/orders/1234\">注文履歴</a> で"
+        "確認できます。</p>\n"
+        "<p class=\"note\">このメールは送信専用です &mdash; 返信はできません。</p>\n"
+        "<script>track();</script>\n</body></html>\n")
+    write("10-html-only.eml",
+          crlf(header("HTML only", "text/html; charset=UTF-8", "quoted-printable")
+               + quopri.encodestring(html_only.encode("utf-8")).decode()).encode())
 
 
 if __name__ == "__main__":

@@ -7,8 +7,8 @@
 //
 //   sandbox.exe [--samples <folder>] [--script <output folder>] [--settings on|off]
 //
-// --settings (off by default) writes Velmora.ini with both switches 1 or both 0 before the
-// DLL starts. The scripted session starts with them off.
+// --settings (off by default) writes Velmora.ini with every switch 1 or every switch 0 before
+// the DLL starts. The scripted session starts with them off.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -30,6 +30,7 @@ const UINT kCommandVersion = 0x9F10;
 const UINT kCommandExit = 0x9F11;
 const UINT kCommandNested = 0x9F12;
 const UINT kCommandCharsets = 0x9F13;
+const UINT kCommandHtml = 0x9F14;
 const int kPaneQuotedCopy = 32788;   // the pane's context-menu entries, as a user picks them
 const int kPaneSelectAll = 32772;
 const int kPaneReply = 32779;
@@ -47,6 +48,7 @@ HMENU g_settingsMenu;
 struct Settings {
     bool nested;
     bool charsets;
+    bool html;
 };
 Settings g_settings;
 
@@ -73,7 +75,8 @@ bool WriteSettings()
 {
     std::string ini = SettingsFile();
     return WritePrivateProfileStringA("Unicode", "Nested", g_settings.nested ? "1" : "0", ini.c_str()) &&
-           WritePrivateProfileStringA("Unicode", "Charsets", g_settings.charsets ? "1" : "0", ini.c_str());
+           WritePrivateProfileStringA("Unicode", "Charsets", g_settings.charsets ? "1" : "0", ini.c_str()) &&
+           WritePrivateProfileStringA("Unicode", "Html", g_settings.html ? "1" : "0", ini.c_str());
 }
 
 void ShowSettingsInMenu()
@@ -81,6 +84,7 @@ void ShowSettingsInMenu()
     CheckMenuItem(g_settingsMenu, kCommandNested, MF_BYCOMMAND | (g_settings.nested ? MF_CHECKED : MF_UNCHECKED));
     CheckMenuItem(g_settingsMenu, kCommandCharsets,
                   MF_BYCOMMAND | (g_settings.charsets ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(g_settingsMenu, kCommandHtml, MF_BYCOMMAND | (g_settings.html ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void ListMails()
@@ -135,9 +139,12 @@ void HandleCommand(HWND frame, WPARAM wParam, LPARAM lParam)
         g_plugin.VersionInfo(frame);
     } else if (LOWORD(wParam) == kCommandExit) {
         DestroyWindow(g_folder.frame);
-    } else if (LOWORD(wParam) == kCommandNested || LOWORD(wParam) == kCommandCharsets) {
+    } else if (LOWORD(wParam) == kCommandNested || LOWORD(wParam) == kCommandCharsets ||
+               LOWORD(wParam) == kCommandHtml) {
         Settings settings = g_settings;
-        bool& flipped = LOWORD(wParam) == kCommandNested ? settings.nested : settings.charsets;
+        bool& flipped = LOWORD(wParam) == kCommandNested     ? settings.nested
+                        : LOWORD(wParam) == kCommandCharsets ? settings.charsets
+                                                             : settings.html;
         flipped = !flipped;
         ApplySettings(settings);
     }
@@ -170,6 +177,7 @@ void AddFolderMenu()
     g_settingsMenu = CreatePopupMenu();
     AppendMenuA(g_settingsMenu, MF_STRING, kCommandNested, "&Nested multiparts (Nested=1)");
     AppendMenuA(g_settingsMenu, MF_STRING, kCommandCharsets, "Other &charsets (Charsets=1)");
+    AppendMenuA(g_settingsMenu, MF_STRING, kCommandHtml, "&HTML-only mails as text (Html=1)");
     ShowSettingsInMenu();
     HMENU bar = CreateMenu();
     AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
@@ -263,33 +271,41 @@ bool ToggleHidden()
     return (Toggle().fsState & TBSTATE_HIDDEN) != 0;
 }
 
-// Both switches flipped as a user picks them from the Settings menu; true when the menu's
-// check marks and the file then say `on` for both.
+// Every switch flipped as a user picks them from the Settings menu; true when the menu's
+// check marks and the file then say `on` for each.
 bool PickSettings(bool on)
 {
-    SendMessageA(g_folder.frame, WM_COMMAND, kCommandNested, 0);
-    SendMessageA(g_folder.frame, WM_COMMAND, kCommandCharsets, 0);
+    const struct {
+        UINT command;
+        const char* key;
+    } switches[] = {{kCommandNested, "Nested"}, {kCommandCharsets, "Charsets"}, {kCommandHtml, "Html"}};
+    for (const auto& item : switches)
+        SendMessageA(g_folder.frame, WM_COMMAND, item.command, 0);
     Settle();
     UINT want = on ? MF_CHECKED : 0u;
     std::string ini = SettingsFile();
-    return (GetMenuState(g_settingsMenu, kCommandNested, MF_BYCOMMAND) & MF_CHECKED) == want &&
-           (GetMenuState(g_settingsMenu, kCommandCharsets, MF_BYCOMMAND) & MF_CHECKED) == want &&
-           GetPrivateProfileIntA("Unicode", "Nested", -1, ini.c_str()) == (on ? 1 : 0) &&
-           GetPrivateProfileIntA("Unicode", "Charsets", -1, ini.c_str()) == (on ? 1 : 0);
+    bool said = true;
+    for (const auto& item : switches)
+        said = said && (GetMenuState(g_settingsMenu, item.command, MF_BYCOMMAND) & MF_CHECKED) == want &&
+               GetPrivateProfileIntA("Unicode", item.key, -1, ini.c_str()) == (on ? 1 : 0);
+    return said;
 }
 
 // The mails that only the opt-in readings offer, and the names of their checks and files.
 // 08 comes before 07: 07's text is 01's, which the pane holds from the first press, so a
 // press that left the pane's text as it was would pass unseen.
+// The UTF-8 HTML mail is offered with the settings off too: the last mail loses its toggle.
 struct OptInMail {
     const char* file;
     const char* check;
     const char* output;
+    bool html;   // UTF-8, so offered with the settings off too, its source shown
 };
 const OptInMail kOptInMails[] = {
-    {"08-iso-8859-2.eml", "charset", "charset"},
-    {"07-multipart-mixed-attachment.eml", "nested", "nested"},
-    {"09-euc-kr.eml", "euc_kr", "euc-kr"},
+    {"10-html-only.eml", "html", "html", true},
+    {"08-iso-8859-2.eml", "charset", "charset", false},
+    {"07-multipart-mixed-attachment.eml", "nested", "nested", false},
+    {"09-euc-kr.eml", "euc_kr", "euc-kr", false},
 };
 
 int RunScript()
@@ -353,7 +369,8 @@ int RunScript()
 
     for (const OptInMail& mail : kOptInMails) {
         Select(mail.file);
-        Check(ToggleHidden(), ("toggle_hidden_for_" + std::string(mail.check) + "_with_settings_off").c_str());
+        if (!mail.html)
+            Check(ToggleHidden(), ("toggle_hidden_for_" + std::string(mail.check) + "_with_settings_off").c_str());
     }
     Check(PickSettings(true), "settings_on");
     for (const OptInMail& mail : kOptInMails) {
@@ -370,6 +387,12 @@ int RunScript()
         // A hidden pane holds an earlier mail's text.
         if (shown)
             WriteText("pane-" + output + ".txt", ToUtf8(hostsim::RichEditText(pane)));
+        // Text only: no tag and no character reference left.
+        if (mail.html) {
+            std::wstring text = shown ? hostsim::RichEditText(pane) : L"";
+            Check(!text.empty() && text.find(L"</") == std::wstring::npos && text.find(L'&') == std::wstring::npos,
+                  (check + "_shown_as_text").c_str());
+        }
     }
     // Off again, for the next run and to see the mail shown lose its toggle at once.
     Check(PickSettings(false), "settings_off_again");
@@ -421,7 +444,7 @@ int main(int argc, char** argv)
         return 1;
     }
     // Written before the DLL starts, so that its first reading finds the state asked for.
-    g_settings.nested = g_settings.charsets = settingsOn;
+    g_settings.nested = g_settings.charsets = g_settings.html = settingsOn;
     if (!WriteSettings())
         std::fprintf(stderr, "sandbox: %s could not be written\n", SettingsFile().c_str());
     g_plugin.StartUp(0);

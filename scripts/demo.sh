@@ -57,6 +57,7 @@ echo
 cat "$out/report.txt" 2>/dev/null || true
 echo
 echo "Screenshots, the Unicode pane's text and the clipboard are in $out;"
-echo "view-nested.png, view-charset.png and pane-nested.txt, pane-charset.txt, pane-euc-kr.txt"
-echo "show the mails that the Settings menu's switches (Velmora.ini) open to the toggle."
+echo "view-nested.png, view-charset.png, view-html.png and pane-nested.txt, pane-charset.txt,"
+echo "pane-euc-kr.txt, pane-html.txt show the mails that the Settings menu's switches"
+echo "(Velmora.ini) open to the toggle."
 exit $status

@@ -230,7 +230,7 @@ int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuff
 }
 
 int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer, size_t limit,
-                            TextPart* part)
+                            TextPart* part, int orHtml)
 {
     if (!buffer)
         return Identity;
@@ -241,7 +241,7 @@ int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuff
     TextPart found;
     if (!part)
         part = &found;
-    if (!WalkToFirstTextPart(&stream, boundary, part)) {
+    if (!WalkToFirstTextPart(&stream, boundary, part, orHtml)) {
         CloseMailStream(&stream);
         return Identity;
     }

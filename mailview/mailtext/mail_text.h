@@ -165,17 +165,20 @@ struct TextPart {
     // of them ends its body.
     char boundaries[kMaxPartDepth][kPartBoundarySize];
     int depth;
+    int html;   // 1: a text/html part, taken because the walk found no text/plain part
 };
 
 // Walks a multipart mail file whose message header gives the boundary, part by part and
 // into nested multiparts, to its first text/plain part (a part without Content-Type counts
 // as one) that is not marked Content-Disposition: attachment. Part headers may fold with a
 // space. 1 with the part; 0 when the file can't be read or no such part begins within
-// kMaxPartDepth levels, kMaxParts parts and the first kPartSearchBytes bytes.
-int FindFirstTextPart(const char* path, const char* boundary, TextPart* part);
+// kMaxPartDepth levels, kMaxParts parts and the first kPartSearchBytes bytes. With orHtml,
+// a walk that finds no such part within those bounds gives the first text/html part it met
+// (no attachment either), its html set.
+int FindFirstTextPart(const char* path, const char* boundary, TextPart* part, int orHtml = 0);
 // The walk on an open stream, from the start of the file; on 1 the stream stands at the
 // part's body.
-int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part);
+int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part, int orHtml = 0);
 // The Content-Type of a multipart mail file's first part; 0 when there is none.
 int ReadFirstPartContentType(const char* path, const char* boundary, ContentType* type);
 // Finds the part as FindFirstTextPart does and fills the buffer with its body as
@@ -183,4 +186,4 @@ int ReadFirstPartContentType(const char* path, const char* boundary, ContentType
 // NUL, the limit as there); returns the part's transfer encoding. The buffer is left empty
 // when no part is found. part may be null.
 int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer,
-                            size_t limit = kWholeBody, TextPart* part = NULL);
+                            size_t limit = kWholeBody, TextPart* part = NULL, int orHtml = 0);

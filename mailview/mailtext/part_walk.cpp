@@ -1,5 +1,5 @@
 // The walk through a multipart mail file, nested multiparts included, to its first
-// text/plain part. Bounded in depth, parts and bytes read, so that no mail can hold a load.
+// text/plain part (or, when asked and there is none, its first text/html part). Bounded in depth, parts and bytes read, so that no mail can hold a load.
 #include <climits>
 #include <cstring>
 
@@ -156,12 +156,22 @@ void CopyText(char* field, size_t size, const char* text)
     field[length] = '\0';
 }
 
-}  // namespace
-
-int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part)
+// Keeps where a part's body begins and the boundaries that end it.
+void NotePart(MailStream* stream, const PartHeader& header, const Levels& levels, TextPart* part)
 {
-    if (!stream || !boundary || !*boundary || std::strlen(boundary) >= kPartBoundarySize)
-        return 0;
+    part->bodyOffset = TellMailStream(stream);
+    part->encoding = header.encoding;
+    CopyText(part->charset, sizeof part->charset, header.type.charset);
+    for (int i = 0; i < levels.depth; ++i)
+        CopyText(part->boundaries[i], kPartBoundarySize, levels.boundary[i]);
+    part->depth = levels.depth;
+    part->html = 0;
+}
+
+// The walk itself: 1 at the first text/plain part. On the way the first text/html part
+// that is no attachment is noted into html, when given (its bodyOffset -1 until then).
+int Walk(MailStream* stream, const char* boundary, TextPart* part, TextPart* html)
+{
     Levels levels;
     levels.boundary[0] = boundary;
     levels.depth = 1;
@@ -192,16 +202,12 @@ int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part
         const ContentType& type = header.type;
         // A text file sent with the mail is not the mail's text.
         if ((!header.typed || std::strcmp(type.mediaType, "text/plain") == 0) && !header.attachment) {
-            if (part) {
-                part->bodyOffset = TellMailStream(stream);
-                part->encoding = header.encoding;
-                CopyText(part->charset, sizeof part->charset, type.charset);
-                for (int i = 0; i < levels.depth; ++i)
-                    CopyText(part->boundaries[i], kPartBoundarySize, levels.boundary[i]);
-                part->depth = levels.depth;
-            }
+            if (part)
+                NotePart(stream, header, levels, part);
             return 1;
         }
+        if (html && html->bodyOffset < 0 && std::strcmp(type.mediaType, "text/html") == 0 && !header.attachment)
+            NotePart(stream, header, levels, html);
         if (IsMultipartType(type) && type.boundary[0]) {
             if (levels.depth >= kMaxPartDepth)
                 return 0;
@@ -212,12 +218,33 @@ int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part
     }
 }
 
-int FindFirstTextPart(const char* path, const char* boundary, TextPart* part)
+}  // namespace
+
+int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part, int orHtml)
+{
+    if (!stream || !boundary || !*boundary || std::strlen(boundary) >= kPartBoundarySize)
+        return 0;
+    if (!orHtml)
+        return Walk(stream, boundary, part, NULL);
+    // The text/plain rule stands whenever it finds a part; the HTML part only replaces none.
+    TextPart html;
+    html.bodyOffset = -1;
+    if (Walk(stream, boundary, part, &html))
+        return 1;
+    if (html.bodyOffset < 0 || !SeekMailStream(stream, html.bodyOffset))
+        return 0;
+    html.html = 1;
+    if (part)
+        *part = html;
+    return 1;
+}
+
+int FindFirstTextPart(const char* path, const char* boundary, TextPart* part, int orHtml)
 {
     MailStream stream;
     if (!OpenMailStream(&stream, path))
         return 0;
-    int found = WalkToFirstTextPart(&stream, boundary, part);
+    int found = WalkToFirstTextPart(&stream, boundary, part, orHtml);
     CloseMailStream(&stream);
     return found;
 }

@@ -200,3 +200,36 @@ TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
     MailBodyBuffer onlyNul(1, 0);
     EXPECT_FALSE(BodyToPaneText(onlyNul, 10, 4, &text));
 }
+
+// An HTML part: a cut read and a cut text both end with the marker; a table charset reaches
+// the converter as UTF-8.
+TEST_F(HugeBody, AnHtmlPartGivesItsTextWithTheMarkerWhenCut)
+{
+    CaseScope scope("HTML pane text", 60000);
+    const struct {
+        const char* what;
+        std::string html;
+        size_t maxBytes, maxUnits;
+        UINT codePage;
+        std::wstring expected;   // '*' stands for kPaneCutMarker
+    } rows[] = {
+        {"whole", "<p>a&amp;b</p>", 100, 100, CP_UTF8, L"a&b"},
+        {"the read cut, never inside a character", "<p>ab\xC3\xA9</p>", 6, 100, CP_UTF8, L"ab*"},
+        {"the text cut", "<p>abcdef</p>", 100, 3, CP_UTF8, L"abc*"},
+        {"windows-1252", "<b>\x80\x93</b>", 100, 100, 1252, L"\x20AC\x201C"},
+    };
+    for (const auto& row : rows) {
+        MailBodyBuffer body(row.html.begin(), row.html.end());
+        body.push_back(0);
+        std::wstring text;
+        ASSERT_TRUE(HtmlBodyToPaneText(body, row.maxBytes, row.maxUnits, 0, &text, row.codePage)) << row.what;
+        std::wstring expected = row.expected;
+        if (expected.back() == L'*')
+            expected = expected.substr(0, expected.size() - 1) + kPaneCutMarker;
+        EXPECT_EQ(expected, text) << row.what;
+    }
+    const std::string markup = "<p><img src=a.png></p>";
+    std::wstring text = L"earlier";
+    EXPECT_FALSE(HtmlBodyToPaneText(MailBodyBuffer(markup.begin(), markup.end()), 100, 100, 0, &text));
+    EXPECT_EQ(L"", text);
+}

@@ -529,6 +529,14 @@ std::string CheckTextPart(const std::string& path, const char* boundary, size_t 
     const int encoding = ExtractTextPartFromFile(path.c_str(), boundary, &whole, kWholeBody, &part);
     if (found != !whole.empty())
         return found ? "the walk found a part the extraction did not" : "the extraction found a part the walk did not";
+    // With the HTML fallback the text/plain rule stands whenever it finds a part.
+    TextPart either;
+    MailBodyBuffer html;
+    const int foundEither = FindFirstTextPart(path.c_str(), boundary, &either, 1);
+    ExtractTextPartFromFile(path.c_str(), boundary, &html, kWholeBody, NULL, 1);
+    if (foundEither != !html.empty() || (found && (either.html || either.bodyOffset != located.bodyOffset)) ||
+        (foundEither && !found && (!either.html || either.bodyOffset > kPartSearchBytes || either.depth < 1)))
+        return "the walk with the HTML fallback found another part, or one outside its bounds";
     if (!found)
         return firstBody->empty() || fileSize > kPartSearchBytes / 2 ? "" : "a part in one form of the file only";
     if (whole.back() != 0 || part.bodyOffset != located.bodyOffset || part.bodyOffset > kPartSearchBytes ||

@@ -11,6 +11,9 @@ std::string g_pluginFolder;
 void UseSettingsFile(const std::string& iniText)
 {
     g_pluginFolder = testsupport::MakeTempFolder("velmora-settings-") + "\\";
+    // The folder is named by the process id, which Wine gives again to a later program of
+    // the session: the trace log an earlier program left there is not this one's.
+    DeleteFileA((g_pluginFolder + "trace.log").c_str());
     if (!CopyFileA((testsupport::ProgramDir() + "Velmora.dll").c_str(), (g_pluginFolder + "Velmora.dll").c_str(),
                    FALSE) ||
         !testsupport::WriteBytesToFile(g_pluginFolder + "Velmora.ini", iniText))

@@ -18,11 +18,11 @@ namespace {
 #if defined(SETTINGS_on)
 const bool kOn = true;
 const char kSettings[] =
-    "[Unicode]\r\nNested=1\r\nCharsets=1\r\n\r\n[Trace]\r\nOutput=file ; a comment\r\nLogFile=trace.log\t; beside\r\n";
+    "[Unicode]\r\nNested=1\r\nCharsets=1\r\nHtml=1\r\n\r\n[Trace]\r\nOutput=file ; a comment\r\nLogFile=trace.log\t; beside\r\n";
 #else
 const bool kOn = false;
 const char kSettings[] =
-    "[Unicode]\r\nNested=0\r\nCharsets=0\r\n\r\n[Trace]\r\nOutput=File\r\nLogFile=no-such-folder\\trace.log\r\n";
+    "[Unicode]\r\nNested=0\r\nCharsets=0\r\nHtml=0\r\n\r\n[Trace]\r\nOutput=File\r\nLogFile=no-such-folder\\trace.log\r\n";
 #endif
 
 const hostsim::Plugin& SettingsPlugin()
@@ -35,11 +35,13 @@ const hostsim::Plugin& SettingsPlugin()
     return e2e::Plugin();
 }
 
-std::string Single(const char* charset, const std::string& body)
+std::string Single(const char* charset, const std::string& body, const char* type = "text/plain")
 {
-    return WithCrlf("Subject: s\nContent-Type: text/plain; charset=" + std::string(charset) +
+    return WithCrlf("Subject: s\nContent-Type: " + std::string(type) + "; charset=" + charset +
                 "\nContent-Transfer-Encoding: 8bit\n\n") + body + "\r\n";
 }
+
+const std::string kHtml = "<html><head><style>p {}</style></head><body><ul><li>caf&eacute;</ul></body></html>\n";
 
 const std::string kPlain = "Content-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: quoted-printable\n\n"
                            "caf=C3=A9 =E2=98=95\n";
@@ -80,6 +82,13 @@ std::string PublicMail(const char* name)
 {
     const std::string folder = MailCorpusFolder();
     return folder.empty() ? "" : ReadMailBytes(folder + "/" + name);
+}
+
+// "" when this machine has no public sample mails; HTML-only mails of the reach corpus.
+std::string ReachMail(const char* name)
+{
+    const std::string folder = MailCorpusFolder();
+    return folder.empty() ? "" : ReadMailBytes(folder + "/../reach/" + name);
 }
 
 class SettingsTest : public ::testing::Test {
@@ -175,6 +184,22 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
          WithCrlf("Content-Type: multipart/related; type=\"multipart/alternative\"; boundary=r\n\n--r\n"
                   "Content-Type: multipart/alternative; boundary=a\n\n--a\n" + kPlain + "--a--\n--r--\n"),
          kCafe, L"--a\n"},
+        // HTML shown as its text with Html=1; without it, as before: its source, or no toggle.
+        {"HTML, UTF-8", Single("utf-8", kHtml, "text/html"), L"\x2022 caf\xE9", L"<html>"},
+        {"HTML, its charset in a meta element",
+         WithCrlf("Content-Type: text/html\n\n<meta charset=\"iso-8859-2\"><p>\xA3\xF3\x64\xBC\n"), L"\x141\xF3" L"d\x17A", NULL},
+        {"mixed, only HTML inside", Mixed("Content-Type: image/gif\n\nGIF\n--m\nContent-Type: text/html; charset=utf-8\n"
+                                          "Content-Transfer-Encoding: base64\n\nPHA+Y2Fmw6k8L3A+\n"), L"caf\xE9", NULL},
+        {"alternative, its first part HTML",
+         WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/html; charset=utf-8\n\n"
+                  "<p>x&amp;y</p>\n--a\n" + kPlain + "--a--\n"), L"x&y", L"<p>x&amp;y</p>\n"},
+        {"stalwart__legacy_002.eml", ReachMail("stalwart__legacy_002.eml"), L"Die Hasen und die Fr\xF6sche\n", NULL},
+        {"nodemp__spam.eml, a meta's charset", ReachMail("nodemp__spam.eml"), L"----Freundliche Gr\xFC\xDF" L"e", NULL},
+        {"stalwart__thirdparty_016.eml, related", ReachMail("stalwart__thirdparty_016.eml"), L"Search for h\xF6h\xF6",
+         NULL},
+        {"rspamd__alternative-empty-related.eml", ReachMail("rspamd__alternative-empty-related.eml"),
+         L"HTML only - the sibling", L"<"},
+        {"sa__nice_cjk_big5-base64.1.eml", ReachMail("sa__nice_cjk_big5-base64.1.eml"), L"\x6C38\x4E45\x7DB2\x5740", NULL},
         {"a text file sent first", Mixed("Content-Type: text/plain; charset=utf-8\nContent-Disposition: attachment\n\n"
                                          "notes\n--m\n" + kPlain), kCafe, NULL},
     };

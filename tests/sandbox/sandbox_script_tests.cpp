@@ -97,7 +97,8 @@ TEST_F(SandboxScript, EveryStepOfTheSessionSucceeds)
     const char* checks[] = {"unicode_pane_shown", "toggle_hidden_for_nested_with_settings_off",
                             "toggle_hidden_for_charset_with_settings_off", "settings_on",
                             "unicode_pane_shown_for_nested", "unicode_pane_shown_for_charset",
-                            "unicode_pane_shown_for_euc_kr", "settings_off_again",
+                            "unicode_pane_shown_for_euc_kr", "unicode_pane_shown_for_html",
+                            "html_shown_as_text", "settings_off_again",
                             "toggle_hidden_after_settings_off"};
     for (const char* check : checks)
         EXPECT_NE(std::string::npos, report.find(std::string("check.") + check + "=ok\n")) << check;
@@ -139,6 +140,10 @@ TEST_F(SandboxScript, TheSettingsShowTheNestedPartAndOtherCharsetsInThePane)
         {"pane-charset.txt", "\xC5\x81\xC3\xB3\x64\xC5\xBA"},  // Łódź
         {"pane-charset.txt", "\xC4\x8F\xC3\xA1" "belsk\xC3\xA9"},  // ďábelské, across a soft break
         {"pane-euc-kr.txt", "\xEC\x95\x88\xEB\x85\x95\xED\x95\x98\xEC\x84\xB8\xEC\x9A\x94"},  // 안녕하세요
+        // A table row's cells, beyond the BMP; a list item; a link with its address.
+        {"pane-html.txt", "\xF0\xA0\xAE\xB7\xE9\x87\x8E\xE5\xAE\xB6\xE3\x81\xAE\xE5\x99\xA8\t2\t\xC2\xA5" "1,200"},
+        {"pane-html.txt", "\xE2\x80\xA2 \xE3\x81\x8A\xE5\xB1\x8A\xE3\x81\x91\xEF\xBC\x9A\xC5\x81\xC3\xB3\x64\xC5\xBA"},
+        {"pane-html.txt", "\xE6\xB3\xA8\xE6\x96\x87\xE5\xB1\xA5\xE6\xAD\xB4 <https://shop.example.jp/orders/1234>"},
     };
     for (const auto& row : rows)
         EXPECT_NE(std::string::npos, ReadFile(out_ + row[0]).find(row[1])) << row[0];
@@ -146,12 +151,13 @@ TEST_F(SandboxScript, TheSettingsShowTheNestedPartAndOtherCharsetsInThePane)
     std::string ini = ProgramDir() + "sandbox-plugins\\Velmora.ini";
     EXPECT_EQ(0, GetPrivateProfileIntA("Unicode", "Nested", -1, ini.c_str()));
     EXPECT_EQ(0, GetPrivateProfileIntA("Unicode", "Charsets", -1, ini.c_str()));
+    EXPECT_EQ(0, GetPrivateProfileIntA("Unicode", "Html", -1, ini.c_str()));
 }
 
 TEST_F(SandboxScript, ScreenshotsArePngImagesOfTheWindows)
 {
     const char* names[] = {"view-before-toggle.png", "view-after-toggle.png", "open-file-window.png",
-                           "view-nested.png", "view-charset.png", "view-euc-kr.png"};
+                           "view-nested.png", "view-charset.png", "view-euc-kr.png", "view-html.png"};
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
         std::string png = ReadFile(out_ + names[i]);
         ASSERT_GT(png.size(), 33u) << names[i];
