@@ -84,11 +84,12 @@ std::string Encoded(const std::string& body)
     return body;
 }
 
-// A single-part UTF-8 mail whose body is about `bytes` long; the body comes back too.
-bool WriteMail(const std::string& path, size_t bytes, std::string* body)
+// A single-part UTF-8 mail whose body is about `bytes` long; the body comes back too. Mails
+// whose lines are numbered from different firsts differ from their first line on.
+bool WriteMail(const std::string& path, size_t bytes, std::string* body, int firstLine = 0)
 {
     body->clear();
-    for (int number = 0; body->size() < bytes; ++number)
+    for (int number = firstLine; body->size() < bytes; ++number)
         *body += TextLine(number);
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
@@ -235,6 +236,40 @@ double TimeParagraphOverAll(HWND control, const std::wstring& text)
     SendMessageA(control, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
     SendMessageA(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&home));
     return bench::Now() - start;
+}
+
+// What replacing one mail's text by another's costs a bare control, step by step: emptying
+// it (a stream of nothing: what a full stream-in does first), with the control's undo and
+// with undo off (limit 0), the stream into the emptied control, the paragraph format over
+// the new text; and destroying a control that holds the text, instead of emptying it.
+struct ReplaceParts {
+    std::vector<double> empty, emptyNoUndo, stream, paragraph, destroy;
+};
+
+void TimeReplaceParts(HWND parent, const std::wstring& old, const std::wstring& next, ReplaceParts* parts)
+{
+    const std::wstring nothing;
+    for (int undo = 1; undo >= 0; --undo) {
+        HWND control = CreateBareControl(parent);
+        if (!undo)
+            SendMessageA(control, EM_SETUNDOLIMIT, 0, 0);
+        StreamAlone(control, old);
+        (undo ? parts->empty : parts->emptyNoUndo).push_back(StreamAlone(control, nothing));
+        if (undo) {
+            parts->stream.push_back(StreamAlone(control, next));
+            if (RichEditLength(control) != ExpectedLength(next))
+                Wrong("the bare control after emptying and EM_STREAMIN");
+        }
+        DestroyWindow(control);
+    }
+    HWND control = CreateBareControl(parent);
+    parts->paragraph.push_back(TimeParagraphOverAll(control, next));
+    DestroyWindow(control);
+    control = CreateBareControl(parent);
+    StreamAlone(control, old);
+    double start = bench::Now();
+    DestroyWindow(control);
+    parts->destroy.push_back(bench::Now() - start);
 }
 
 // The mail file's part of a press: reading and decoding the body, and its UTF-16 copy.
@@ -489,8 +524,50 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
     std::fflush(stdout);
     if (replaced)
         CloseView(view);
+
+    // The next mail's press: a mail of the same size with other text, and the first one
+    // again, loaded in turn into one view and each pressed, as a reader goes through mails.
+    const std::string nextPath = folder + "\\toggle-" + std::to_string(kb) + "kb-next.eml";
+    std::string nextBody;
+    if (!WriteMail(nextPath, static_cast<size_t>(kb * kKb), &nextBody, 1000000)) {
+        std::printf("  can't write %s\n", nextPath.c_str());
+        return false;
+    }
+    std::vector<double> next;
+    std::wstring nextShown;
+    {
+        View reader = CreateView(plugin);
+        LoadMail(plugin, reader.windows, path, body);
+        Press(reader, true);
+        Press(reader, false);
+        for (int i = 0; i < repeats; ++i) {
+            const bool other = i % 2 == 0;
+            LoadMail(plugin, reader.windows, other ? nextPath : path, other ? nextBody : body);
+            next.push_back(Press(reader, true));
+            HWND pane = reader.controller->unicodePane;
+            if (i == 0)
+                nextShown = RichEditText(pane);
+            if (RichEditLength(pane) != ExpectedLength(other ? nextShown : shown) ||
+                (i == 0 && nextShown.compare(0, 7, testsupport::Utf8ToWide(nextBody.substr(0, 7))) != 0))
+                Wrong("the pane after the next mail's press");
+            Press(reader, false);
+        }
+        CloseView(reader);
+    }
+    ReplaceParts replace;
+    for (int i = 0; i < repeats; ++i)
+        TimeReplaceParts(scratch.windows.hostView, shown, nextShown, &replace);
+    PrintAgainst("next mail's press (other text)", bench::Summarize(next), "first press (new pane)",
+                 bench::Summarize(first));
+    std::printf("      where a bare control's time would go: emptying it of the other mail (a stream of nothing) %.1f ms,\n"
+                "      with undo off %.1f ms; EM_STREAMIN into the emptied control %.1f ms; the paragraph format over\n"
+                "      the whole text %.1f ms; destroying a control that holds the other mail %.1f ms\n",
+                Ms(Median(replace.empty)), Ms(Median(replace.emptyNoUndo)), Ms(Median(replace.stream)),
+                Ms(Median(replace.paragraph)), Ms(Median(replace.destroy)));
+    std::fflush(stdout);
     CloseView(scratch);
     DeleteFileA(path.c_str());
+    DeleteFileA(nextPath.c_str());
     return true;
 }
 
@@ -510,18 +587,18 @@ void BenchToggle(const hostsim::Plugin& plugin, const std::string& folder, const
     }
 }
 
-// The process's peak working set so far, in MB.
-double PeakWorkingSetMb()
+// The process's peak working set so far, and its working set now, in MB.
+double WorkingSetMb(bool peak)
 {
     PROCESS_MEMORY_COUNTERS counters;
     ZeroMemory(&counters, sizeof counters);
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return counters.PeakWorkingSetSize / 1048576.0;
+    return (peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize) / 1048576.0;
 }
 
-// Runs this program again with the arguments, and waits for it.
-bool RunSelf(const std::string& arguments)
+// Runs this program again with the arguments, and waits for it; its exit code, or -1.
+long RunSelf(const std::string& arguments)
 {
     char self[MAX_PATH];
     GetModuleFileNameA(NULL, self, MAX_PATH);
@@ -532,32 +609,60 @@ bool RunSelf(const std::string& arguments)
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
     if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return false;
+        return -1;
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 1;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return code == 0;
+    return static_cast<long>(code);
 }
 
-// 5. What a press alone raises the peak working set by, over a fresh view, in a process that
-// has done nothing else: another run of this program writes the mail first.
+// "peakbare": how far a bare RICHEDIT50W of the pane's size, given the text that a press
+// gives the pane and shown, raises the peak working set over the working set before it;
+// in KB, as the exit code of a process that has done nothing else.
+int BarePeakKb(const hostsim::Plugin& plugin, const std::string& path)
+{
+    View view = CreateView(plugin);
+    LoadMail(plugin, view.windows, path, std::string(TextLine(0)));
+    std::wstring text;
+    {
+        MailBodyBuffer body;
+        ExtractMailBody(view.controller->hwnd, view.controller->boundary.Get(), &body, kPaneBodyBytes);
+        BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text);
+    }
+    double before = WorkingSetMb(false);
+    HWND control = CreateBareControl(view.windows.hostView);
+    StreamAlone(control, text);
+    ShowWindow(control, SW_SHOW);
+    hostsim::PumpMessages();
+    double after = WorkingSetMb(true);
+    if (RichEditLength(control) != ExpectedLength(text))
+        return 0;
+    return static_cast<int>((after - before) * 1024.0);
+}
+
+// 5. What a press alone raises the peak working set by, over the working set of a fresh
+// view, in a process that has done nothing else (another run of this program writes the
+// mail first); beside it, the same for a bare control given the same text ("peakbare").
 void BenchPeak(const hostsim::Plugin& plugin, const std::string& folder, int kb)
 {
     std::string path = folder + "\\peak.eml";
-    if (!RunSelf(std::string("write ") + g_encoding + " " + std::to_string(kb) + " \"" + path + "\"")) {
+    if (RunSelf(std::string("write ") + g_encoding + " " + std::to_string(kb) + " \"" + path + "\"") != 0) {
         std::printf("  can't write %s\n", path.c_str());
         return;
     }
     View view = CreateView(plugin);
     LoadMail(plugin, view.windows, path, std::string(TextLine(0)));
-    double before = PeakWorkingSetMb();
+    double before = WorkingSetMb(false);
     Press(view, true);
-    double after = PeakWorkingSetMb();
-    std::printf("\n5. Peak working set, %s %d KB mail: %.1f MB before the first press, %.1f MB after: +%.1f MB\n",
-                g_encoding, kb, before, after, after - before);
+    double after = WorkingSetMb(true);
     CloseView(view);
+    long bareKb = RunSelf("peakbare \"" + path + "\"");
+    double bare = bareKb > 0 ? bareKb / 1024.0 : 0;
+    std::printf("5. Peak working set, %s %d KB mail: a press +%.1f MB (%.1f MB before it); a bare RICHEDIT50W given "
+                "the same text +%.1f MB; ratio %.2f\n",
+                g_encoding, kb, after - before, before, bare, bare > 0 ? (after - before) / bare : 0.0);
     DeleteFileA(path.c_str());
 }
 
@@ -649,7 +754,9 @@ int main(int argc, char** argv)
     if (sizes.empty())
         sizes.assign(kMailKb, kMailKb + sizeof kMailKb / sizeof kMailKb[0]);
 
-    bench::PrintMachine("mail_view_bench");
+    const bool bare = argc == 3 && std::strcmp(argv[1], "peakbare") == 0;
+    if (!bare)
+        bench::PrintMachine("mail_view_bench");
     // The plug-in's resources are linked into this program.
     g_hInstance = GetModuleHandleA(NULL);
     hostsim::RegisterHostClasses();
@@ -661,7 +768,13 @@ int main(int argc, char** argv)
     plugin.StartUp(0);
 
     std::string folder = testsupport::MakeTempFolder("velmora-view-bench-");
-    // "peak <encoding> <KB>": the peak working set of one press, alone in this process.
+    // "peak <encoding> <KB>": the peak working set of one press, alone in this process, and
+    // "peakbare <path>": that of a bare control given the same text, as its exit code.
+    if (bare) {
+        int kb = BarePeakKb(plugin, argv[2]);
+        RemoveDirectoryA(folder.c_str());
+        return kb;
+    }
     if (argc == 4 && std::strcmp(argv[1], "peak") == 0) {
         g_encoding = argv[2];
         BenchPeak(plugin, folder, std::atoi(argv[3]));
