@@ -770,10 +770,10 @@ int main(int argc, char** argv)
     std::vector<int> sizes;
     std::vector<std::string> encodings;
     for (int i = 1; i < argc; ++i) {
-        if (std::atoi(argv[i]) > 0)
-            sizes.push_back(std::atoi(argv[i]));
-        else if (std::find(kEncodings, kEncodings + 3, std::string(argv[i])) != kEncodings + 3)
+        if (std::find(kEncodings, kEncodings + 3, std::string(argv[i])) != kEncodings + 3)
             encodings.push_back(argv[i]);
+        else if (std::atoi(argv[i]) > 0)
+            sizes.push_back(std::atoi(argv[i]));
     }
     if (sizes.empty())
         sizes.assign(kMailKb, kMailKb + sizeof kMailKb / sizeof kMailKb[0]);
