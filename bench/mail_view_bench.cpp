@@ -10,6 +10,7 @@
 #include <psapi.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,11 +85,12 @@ std::string Encoded(const std::string& body)
     return body;
 }
 
-// A single-part UTF-8 mail whose body is about `bytes` long; the body comes back too.
-bool WriteMail(const std::string& path, size_t bytes, std::string* body)
+// A single-part UTF-8 mail whose body is about `bytes` long; the body comes back too. Mails
+// whose lines are numbered from different firsts differ from their first line on.
+bool WriteMail(const std::string& path, size_t bytes, std::string* body, int firstLine = 0)
 {
     body->clear();
-    for (int number = 0; body->size() < bytes; ++number)
+    for (int number = firstLine; body->size() < bytes; ++number)
         *body += TextLine(number);
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
@@ -237,6 +239,40 @@ double TimeParagraphOverAll(HWND control, const std::wstring& text)
     return bench::Now() - start;
 }
 
+// What replacing one mail's text by another's costs a bare control, step by step: emptying
+// it (a stream of nothing: what a full stream-in does first), with the control's undo and
+// with undo off (limit 0), the stream into the emptied control, the paragraph format over
+// the new text; and destroying a control that holds the text, instead of emptying it.
+struct ReplaceParts {
+    std::vector<double> empty, emptyNoUndo, stream, paragraph, destroy;
+};
+
+void TimeReplaceParts(HWND parent, const std::wstring& old, const std::wstring& next, ReplaceParts* parts)
+{
+    const std::wstring nothing;
+    for (int undo = 1; undo >= 0; --undo) {
+        HWND control = CreateBareControl(parent);
+        if (!undo)
+            SendMessageA(control, EM_SETUNDOLIMIT, 0, 0);
+        StreamAlone(control, old);
+        (undo ? parts->empty : parts->emptyNoUndo).push_back(StreamAlone(control, nothing));
+        if (undo) {
+            parts->stream.push_back(StreamAlone(control, next));
+            if (RichEditLength(control) != ExpectedLength(next))
+                Wrong("the bare control after emptying and EM_STREAMIN");
+        }
+        DestroyWindow(control);
+    }
+    HWND control = CreateBareControl(parent);
+    parts->paragraph.push_back(TimeParagraphOverAll(control, next));
+    DestroyWindow(control);
+    control = CreateBareControl(parent);
+    StreamAlone(control, old);
+    double start = bench::Now();
+    DestroyWindow(control);
+    parts->destroy.push_back(bench::Now() - start);
+}
+
 // The mail file's part of a press: reading and decoding the body, and its UTF-16 copy.
 void TimeFileParts(const View& view, double* extract, double* convert)
 {
@@ -369,8 +405,11 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
     const std::wstring wide = testsupport::Utf8ToWide(body);
     const int repeats = RepeatsFor(kb);
 
-    // First presses, each on a new view: the press creates the pane and fills it.
-    std::vector<double> first, load;
+    // First presses, each on a new view: the press creates the pane and fills it. Each is
+    // followed by EM_STREAMIN of the same text into a bare new control, so that the two are
+    // taken in turn and see the same load of a shared machine.
+    std::vector<double> first, load, fresh, paragraph, bareCreate;
+    std::wstring shown;
     View view = {};
     for (int i = 0; i < repeats; ++i) {
         if (view.controller)
@@ -386,10 +425,18 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
         first.push_back(Press(view, true));
         if (!view.controller->unicodePane || RichEditLength(view.controller->unicodePane) <= 0)
             Wrong("the pane after a first press");
+        // The baseline streams what the press put into the pane: the mail's whole text, or
+        // as much of it as the pane is given.
+        if (i == 0)
+            shown = RichEditText(view.controller->unicodePane);
+        double made = bench::Now();
+        HWND control = CreateBareControl(view.windows.hostView);
+        bareCreate.push_back(bench::Now() - made);
+        fresh.push_back(StreamAlone(control, shown));
+        if (RichEditLength(control) != ExpectedLength(shown))
+            Wrong("the bare control after EM_STREAMIN");
+        DestroyWindow(control);
     }
-    // The baseline streams what the press put into the pane: the mail's whole text, or
-    // as much of it as the pane is given.
-    const std::wstring shown = RichEditText(view.controller->unicodePane);
     if (shown.size() == static_cast<size_t>(ExpectedLength(wide)) && shown.compare(0, 20, wide, 0, 20) != 0)
         Wrong("the pane's text");
     // A second window holds the bare controls. Two rich-edit controls that hold a 10 MB
@@ -400,14 +447,6 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
         CloseView(view);
     View scratch = CreateView(plugin);
     hostsim::SetViewPath(scratch.windows.frame, path.c_str());
-    std::vector<double> fresh, paragraph;
-    for (int i = 0; i < repeats; ++i) {
-        HWND control = CreateBareControl(scratch.windows.hostView);
-        fresh.push_back(StreamAlone(control, shown));
-        if (RichEditLength(control) != ExpectedLength(shown))
-            Wrong("the bare control after EM_STREAMIN");
-        DestroyWindow(control);
-    }
     std::vector<double> extract, convert;
     for (int i = 0; i < repeats; ++i) {
         double e, c;
@@ -443,8 +482,9 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
                 "LayoutPane %.1f ms, ShowPanes %.1f ms\n",
                 Ms(Median(create)), Ms(Median(firstParts.formats)), Ms(Median(firstParts.streamIn)),
                 Ms(Median(firstParts.layout)), Ms(Median(firstParts.show)));
-    std::printf("      EM_STREAMIN alone into a new pane (the host's formats, URL detection, read-only, shown): %.1f ms\n",
-                Ms(Median(intoPane)));
+    std::printf("      EM_STREAMIN alone into a new pane (the host's formats, URL detection, read-only, shown): %.1f ms;"
+                " creating a bare control %.1f ms\n",
+                Ms(Median(intoPane)), Ms(Median(bareCreate)));
     std::fflush(stdout);
 
     // (Not for the largest: Wine's rich edit would take many minutes over 100 MB.)
@@ -489,12 +529,70 @@ bool BenchToggleOn(const hostsim::Plugin& plugin, const std::string& folder, int
     std::fflush(stdout);
     if (replaced)
         CloseView(view);
+    // No view is left over the reader's: with one over it, a stream into its pane took up
+    // to three times as long here as one into a new view's.
+    CloseView(scratch);
+
+    // The next mail's press: a mail of the same size with other text, and the first one
+    // again, loaded in turn into one view and each pressed, as a reader goes through mails.
+    const std::string nextPath = folder + "\\toggle-" + std::to_string(kb) + "kb-next.eml";
+    std::string nextBody;
+    if (!WriteMail(nextPath, static_cast<size_t>(kb * kKb), &nextBody, 1000000)) {
+        std::printf("  can't write %s\n", nextPath.c_str());
+        return false;
+    }
+    // Each next mail's press is taken in turn with a first press of the same size on a new
+    // view, so that the two see the same load of a shared machine.
+    std::vector<double> next, firstAgain;
+    std::wstring nextShown;
+    {
+        View reader = CreateView(plugin);
+        LoadMail(plugin, reader.windows, path, body);
+        Press(reader, true);
+        Press(reader, false);
+        for (int i = 0; i < repeats; ++i) {
+            View newView = CreateView(plugin);
+            LoadMail(plugin, newView.windows, path, body);
+            firstAgain.push_back(Press(newView, true));
+            CloseView(newView);
+            const bool other = i % 2 == 0;
+            LoadMail(plugin, reader.windows, other ? nextPath : path, other ? nextBody : body);
+            next.push_back(Press(reader, true));
+            HWND pane = reader.controller->unicodePane;
+            if (i == 0)
+                nextShown = RichEditText(pane);
+            if (RichEditLength(pane) != ExpectedLength(other ? nextShown : shown) ||
+                (i == 0 && nextShown.compare(0, 7, testsupport::Utf8ToWide(nextBody.substr(0, 7))) != 0))
+                Wrong("the pane after the next mail's press");
+            Press(reader, false);
+        }
+        CloseView(reader);
+    }
+    PrintAgainst("next mail's press (other text)", bench::Summarize(next), "first press, taken in turn with it",
+                 bench::Summarize(firstAgain));
+    // Above 1 MB the pane is given as much text as at 1 MB: a bare control's parts would
+    // be the same, at some 10 s each time for emptying it.
+    ReplaceParts replace;
+    scratch = CreateView(plugin);
+    for (int i = 0; i < repeats && kb <= 1000; ++i)
+        TimeReplaceParts(scratch.windows.hostView, shown, nextShown, &replace);
+    if (kb > 1000)
+        std::printf("      (where a bare control's time would go: as at 1000 KB, the pane being given as much text)\n");
+    else
+        std::printf("      where a bare control's time would go: emptying it of the other mail (a stream of nothing) %.1f ms,\n"
+                    "      with undo off %.1f ms; EM_STREAMIN into the emptied control %.1f ms; the paragraph format over\n"
+                    "      the whole text %.1f ms; destroying a control that holds the other mail %.1f ms\n",
+                    Ms(Median(replace.empty)), Ms(Median(replace.emptyNoUndo)), Ms(Median(replace.stream)),
+                    Ms(Median(replace.paragraph)), Ms(Median(replace.destroy)));
+    std::fflush(stdout);
     CloseView(scratch);
     DeleteFileA(path.c_str());
+    DeleteFileA(nextPath.c_str());
     return true;
 }
 
-void BenchToggle(const hostsim::Plugin& plugin, const std::string& folder, const std::vector<int>& sizes)
+void BenchToggle(const hostsim::Plugin& plugin, const std::string& folder, const std::vector<int>& sizes,
+                 const std::vector<std::string>& encodings)
 {
     std::printf("\n3. Toggle latency: a press (TB_CHECKBUTTON, then the toolbar's WM_COMMAND to the view) until\n"
                 "   ToggleUnicodeView returns, on single-part UTF-8 mails (8bit); Unicode pane %d x %d.\n"
@@ -502,6 +600,8 @@ void BenchToggle(const hostsim::Plugin& plugin, const std::string& folder, const
                 "   Times in ms, median [best .. worst]; KB = 1000 bytes.\n",
                 kPaneWidth, kPaneHeight);
     for (const char* encoding : kEncodings) {
+        if (!encodings.empty() && std::find(encodings.begin(), encodings.end(), encoding) == encodings.end())
+            continue;
         g_encoding = encoding;
         std::printf("  -- %s\n", encoding);
         for (int kb : sizes)
@@ -510,18 +610,18 @@ void BenchToggle(const hostsim::Plugin& plugin, const std::string& folder, const
     }
 }
 
-// The process's peak working set so far, in MB.
-double PeakWorkingSetMb()
+// The process's peak working set so far, and its working set now, in MB.
+double WorkingSetMb(bool peak)
 {
     PROCESS_MEMORY_COUNTERS counters;
     ZeroMemory(&counters, sizeof counters);
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return counters.PeakWorkingSetSize / 1048576.0;
+    return (peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize) / 1048576.0;
 }
 
-// Runs this program again with the arguments, and waits for it.
-bool RunSelf(const std::string& arguments)
+// Runs this program again with the arguments, and waits for it; its exit code, or -1.
+long RunSelf(const std::string& arguments)
 {
     char self[MAX_PATH];
     GetModuleFileNameA(NULL, self, MAX_PATH);
@@ -532,32 +632,60 @@ bool RunSelf(const std::string& arguments)
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
     if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return false;
+        return -1;
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 1;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return code == 0;
+    return static_cast<long>(code);
 }
 
-// 5. What a press alone raises the peak working set by, over a fresh view, in a process that
-// has done nothing else: another run of this program writes the mail first.
+// "peakbare": how far a bare RICHEDIT50W of the pane's size, given the text that a press
+// gives the pane and shown, raises the peak working set over the working set before it;
+// in KB, as the exit code of a process that has done nothing else.
+int BarePeakKb(const hostsim::Plugin& plugin, const std::string& path)
+{
+    View view = CreateView(plugin);
+    LoadMail(plugin, view.windows, path, std::string(TextLine(0)));
+    std::wstring text;
+    {
+        MailBodyBuffer body;
+        ExtractMailBody(view.controller->hwnd, view.controller->boundary.Get(), &body, kPaneBodyBytes);
+        BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text);
+    }
+    double before = WorkingSetMb(false);
+    HWND control = CreateBareControl(view.windows.hostView);
+    StreamAlone(control, text);
+    ShowWindow(control, SW_SHOW);
+    hostsim::PumpMessages();
+    double after = WorkingSetMb(true);
+    if (RichEditLength(control) != ExpectedLength(text))
+        return 0;
+    return static_cast<int>((after - before) * 1024.0);
+}
+
+// 5. What a press alone raises the peak working set by, over the working set of a fresh
+// view, in a process that has done nothing else (another run of this program writes the
+// mail first); beside it, the same for a bare control given the same text ("peakbare").
 void BenchPeak(const hostsim::Plugin& plugin, const std::string& folder, int kb)
 {
     std::string path = folder + "\\peak.eml";
-    if (!RunSelf(std::string("write ") + g_encoding + " " + std::to_string(kb) + " \"" + path + "\"")) {
+    if (RunSelf(std::string("write ") + g_encoding + " " + std::to_string(kb) + " \"" + path + "\"") != 0) {
         std::printf("  can't write %s\n", path.c_str());
         return;
     }
     View view = CreateView(plugin);
     LoadMail(plugin, view.windows, path, std::string(TextLine(0)));
-    double before = PeakWorkingSetMb();
+    double before = WorkingSetMb(false);
     Press(view, true);
-    double after = PeakWorkingSetMb();
-    std::printf("\n5. Peak working set, %s %d KB mail: %.1f MB before the first press, %.1f MB after: +%.1f MB\n",
-                g_encoding, kb, before, after, after - before);
+    double after = WorkingSetMb(true);
     CloseView(view);
+    long bareKb = RunSelf("peakbare \"" + path + "\"");
+    double bare = bareKb > 0 ? bareKb / 1024.0 : 0;
+    std::printf("5. Peak working set, %s %d KB mail: a press +%.1f MB (%.1f MB before it); a bare RICHEDIT50W given "
+                "the same text +%.1f MB; ratio %.2f\n",
+                g_encoding, kb, after - before, before, bare, bare > 0 ? (after - before) / bare : 0.0);
     DeleteFileA(path.c_str());
 }
 
@@ -633,7 +761,8 @@ void BenchHeaders()
 
 }  // namespace
 
-// Without arguments every size is measured; otherwise the sizes given, in KB.
+// Without arguments every size and encoding is measured; otherwise the sizes given, in KB,
+// and the encodings named.
 int main(int argc, char** argv)
 {
     // "write <encoding> <KB> <path>": only writes the mail, for "peak".
@@ -643,13 +772,19 @@ int main(int argc, char** argv)
         return WriteMail(argv[4], static_cast<size_t>(std::atoi(argv[3]) * kKb), &body) ? 0 : 1;
     }
     std::vector<int> sizes;
-    for (int i = 1; i < argc; ++i)
-        if (std::atoi(argv[i]) > 0)
+    std::vector<std::string> encodings;
+    for (int i = 1; i < argc; ++i) {
+        if (std::find(kEncodings, kEncodings + 3, std::string(argv[i])) != kEncodings + 3)
+            encodings.push_back(argv[i]);
+        else if (std::atoi(argv[i]) > 0)
             sizes.push_back(std::atoi(argv[i]));
+    }
     if (sizes.empty())
         sizes.assign(kMailKb, kMailKb + sizeof kMailKb / sizeof kMailKb[0]);
 
-    bench::PrintMachine("mail_view_bench");
+    const bool bare = argc == 3 && std::strcmp(argv[1], "peakbare") == 0;
+    if (!bare)
+        bench::PrintMachine("mail_view_bench");
     // The plug-in's resources are linked into this program.
     g_hInstance = GetModuleHandleA(NULL);
     hostsim::RegisterHostClasses();
@@ -661,7 +796,13 @@ int main(int argc, char** argv)
     plugin.StartUp(0);
 
     std::string folder = testsupport::MakeTempFolder("velmora-view-bench-");
-    // "peak <encoding> <KB>": the peak working set of one press, alone in this process.
+    // "peak <encoding> <KB>": the peak working set of one press, alone in this process, and
+    // "peakbare <path>": that of a bare control given the same text, as its exit code.
+    if (bare) {
+        int kb = BarePeakKb(plugin, argv[2]);
+        RemoveDirectoryA(folder.c_str());
+        return kb;
+    }
     if (argc == 4 && std::strcmp(argv[1], "peak") == 0) {
         g_encoding = argv[2];
         BenchPeak(plugin, folder, std::atoi(argv[3]));
@@ -669,7 +810,7 @@ int main(int argc, char** argv)
         return 0;
     }
     BenchHeaders();
-    BenchToggle(plugin, folder, sizes);
+    BenchToggle(plugin, folder, sizes, encodings);
     RemoveDirectoryA(folder.c_str());
     if (g_wrongText) {
         std::printf("\nmail_view_bench: a pane or a classification came out other than expected\n");

@@ -196,21 +196,39 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
     return static_cast<DWORD>(SyncButtonState(controller, utf8));
 }
 
+// Above this many code units the pane is made anew for another text rather than emptied:
+// Wine's rich edit empties a text in a time that grows with its square (150-290 ms for
+// 77,000 units here), where a new pane costs some 20 ms and the old one goes in one step.
+const size_t kPaneTextEmptiedInPlace = 16384;
+
+// A new pane is laid out over the host's before its first text goes in: at 0 x 0 text
+// streamed into it would be wrapped a character per line first, which costs rich edit
+// many times the stream-in itself. It is hidden for that: a visible window costs Wine
+// some 15-30 ms more to move, and ShowPanes shows it afterwards.
+void MakePane(MailViewWinHook* controller)
+{
+    CreateUnicodePane(controller);
+    controller->paneText.clear();
+    if (controller->unicodePane)
+        ShowWindow(controller->unicodePane, SW_HIDE);
+    LayoutPane(controller->hostPane, controller->unicodePane);
+}
+
+// Without a pane of our own the host's stays shown, and the button says so.
+void ReleaseButton(MailViewWinHook* controller)
+{
+    controller->button.fsState &= static_cast<BYTE>(~TBSTATE_CHECKED);
+    WriteButtonState(controller);
+}
+
 void ToggleView(MailViewWinHook* controller)
 {
-    if (!controller->unicodePane) {
-        CreateUnicodePane(controller);
-        controller->paneText.clear();
-        // A new pane is 0 x 0: text streamed into it would be wrapped a character per
-        // line first, which costs rich edit many times the stream-in itself.
-        LayoutPane(controller->hostPane, controller->unicodePane);
-    }
+    if (!controller->unicodePane)
+        MakePane(controller);
     ReadButtonState(controller);
     bool on = (controller->button.fsState & TBSTATE_CHECKED) != 0;
     if (on && !controller->unicodePane) {
-        // Without a pane of our own the host's stays shown, and the button says so.
-        controller->button.fsState &= static_cast<BYTE>(~TBSTATE_CHECKED);
-        WriteButtonState(controller);
+        ReleaseButton(controller);
         on = false;
     }
     if (on) {
@@ -225,11 +243,22 @@ void ToggleView(MailViewWinHook* controller)
         // The file is read at every press, but the text the pane holds already is not given
         // again: rich edit takes far longer to replace a long text than to take a new one.
         if (text != controller->paneText) {
-            if (!body.empty())
-                CopyTextFormats(controller->hostPane, controller->unicodePane, FALSE);
-            // Without readable text the pane is emptied: it must never show an earlier mail.
-            StreamInText(text.c_str(), controller->unicodePane);
-            controller->paneText.swap(text);
+            if (controller->paneText.size() > kPaneTextEmptiedInPlace) {
+                DestroyWindow(controller->unicodePane);
+                controller->unicodePane = NULL;
+                controller->paneWndProc = NULL;
+                MakePane(controller);
+            }
+            if (controller->unicodePane) {
+                if (!body.empty())
+                    CopyTextFormats(controller->hostPane, controller->unicodePane, FALSE);
+                // Without readable text the pane is emptied: it must never show an earlier mail.
+                StreamInText(text.c_str(), controller->unicodePane);
+                controller->paneText.swap(text);
+            } else {
+                ReleaseButton(controller);
+                on = false;
+            }
         }
         LayoutPane(controller->hostPane, controller->unicodePane);
     }

@@ -160,6 +160,9 @@ int SetUpPaneFromHost(HWND pane, HWND hostPane)
 {
     CopyTextFormats(hostPane, pane, TRUE);
     SendMessageA(pane, EM_EXLIMITTEXT, 0, kPaneTextLimit);
+    // Read-only: there is nothing to undo, and the undo record would copy every text and
+    // format that the pane is given.
+    SendMessageA(pane, EM_SETUNDOLIMIT, 0, 0);
     SendMessageA(pane, EM_AUTOURLDETECT, 1, 0);
     SendMessageA(pane, EM_SETREADONLY, 1, 0);
     // The host pane answers its colour only by being given another: it gets its own back.
@@ -202,28 +205,39 @@ LRESULT StreamInText(const wchar_t* text, HWND pane)
 {
     if (!text)
         text = L"";
-    // Replacing the whole content may reset the paragraph format to the control's default:
-    // the pane's own (the host's, indented) is put back on the new text afterwards.
+    // A full stream-in puts the control's default paragraph format on the new text, and
+    // formatting it afterwards is a pass over every paragraph. The pane is emptied instead,
+    // its formats are put on the caret of the one empty paragraph, and the text goes in
+    // at the caret: each paragraph it adds takes the format of the one it splits.
     PARAFORMAT2 paragraph;
     std::memset(&paragraph, 0, sizeof paragraph);
     paragraph.cbSize = sizeof paragraph;
     paragraph.dwMask = kParaMaskSet;
     bool keepParagraph =
         SendMessageA(pane, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph)) != 0;
+    CHARFORMAT2A character;
+    std::memset(&character, 0, sizeof character);
+    character.cbSize = sizeof character;
+    bool keepCharacter =
+        SendMessageA(pane, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&character)) != 0;
+
+    StreamInCookie nothing = {L"", 0, 0};
+    SendStream(pane, EM_STREAMIN, SF_TEXT | SF_UNICODE, &nothing, StreamInCallback);
+    if (keepParagraph) {
+        paragraph.dwMask = kParaMaskSet;
+        SendMessageA(pane, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
+    }
+    // Text streamed in at the caret takes the caret's format, not the default one.
+    if (keepCharacter)
+        SendMessageA(pane, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&character));
     StreamInCookie cookie;
     cookie.position = text;
     cookie.remaining = static_cast<DWORD>(std::wcslen(text));
     cookie.halfSent = 0;
-    // Without SFF_SELECTION the whole content is replaced.
-    LRESULT result = SendStream(pane, EM_STREAMIN, SF_TEXT | SF_UNICODE, &cookie, StreamInCallback);
-    if (keepParagraph) {
-        paragraph.dwMask = kParaMaskSet;
-        CHARRANGE all = {0, -1};
-        CHARRANGE start = {0, 0};
-        SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
-        SendMessageA(pane, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
-        SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
-    }
+    LRESULT result =
+        SendStream(pane, EM_STREAMIN, SFF_SELECTION | SF_TEXT | SF_UNICODE, &cookie, StreamInCallback);
+    CHARRANGE start = {0, 0};
+    SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
     return result;
 }
 

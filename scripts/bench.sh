@@ -1,9 +1,10 @@
 #!/bin/sh
 # Builds the benchmark programs (bench/, every *_bench: the mail body, the message paths
-# and registry lookups, the toggle and header classification) and runs each under Wine, on
-# a private X server, printing their figures and the machine they ran on. The 32-bit build
-# runs where this machine runs 32-bit programs, the x86-64 build otherwise (or with
-# VELMORA_NO_32BIT=1); every figure is labelled with the build it came from.
+# and registry lookups, the toggle, first and next mail's, and header classification) and
+# runs each under Wine, on a private X server, printing their figures and the machine they
+# ran on. The 32-bit build runs where this machine runs 32-bit programs, the x86-64 build
+# otherwise (or with VELMORA_NO_32BIT=1); every figure is labelled with the build it came
+# from.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORA_BUILD:-$root/build}
@@ -29,7 +30,8 @@ echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $("$wine" --versi
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   "$root/scripts/wine-session" "$build/$tree/wineprefix" \
   sh -c 'status=0; for b in "$1"/bin/*_bench.exe; do echo "== $(basename "$b" .exe) ($2)"; "$3" "$b" || status=1; done
-         # The peak working set of one press, each in a process of its own.
+         # The peak working set of one press, each in a process of its own, beside that of a
+         # bare control given the same text, in another.
          for encoding in 8bit quoted-printable base64; do for kb in 100 1000 10000 100000; do
            "$3" "$1/bin/mail_view_bench.exe" peak $encoding $kb | grep "^5\." || status=1; done; done
          exit $status' \

@@ -202,6 +202,8 @@ TEST(PaneFormats, DefaultFormatFromTheHostReachesStreamedText)
     SendMessageA(pane, EM_SETSEL, 0, -1);
     ExpectHostLookWithoutBold(CharFormatOf(pane, SCF_SELECTION), "streamed text");
     PARAFORMAT2 paragraph = ParaFormatOf(pane);
+    EXPECT_TRUE(paragraph.dwMask & PFM_STARTINDENT) << "the same indent on every paragraph";
+    EXPECT_FALSE(SendMessageA(pane, EM_CANUNDO, 0, 0)) << "a read-only pane keeps no undo";
     EXPECT_EQ(100, paragraph.dxStartIndent);
     EXPECT_EQ(100, paragraph.dxRightIndent);
     DestroyWindow(view.view.frame);

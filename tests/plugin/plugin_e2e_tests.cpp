@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <cstring>
 #include <string>
@@ -429,6 +430,34 @@ TEST_F(ViewTest, EveryPressReadsTheMailFileAgain)
     Press();
     EXPECT_EQ(std::wstring(L"changed \x00E9\n"), PaneTextLf(UnicodePane(view_)).substr(0, 10));
     EXPECT_EQ(reads + 2, hostsim::CallCount("_QPAViewGetPath@4"));
+}
+
+TEST_F(ViewTest, TheNextMailAfterALongOneIsShownWithEveryPropertyOfThePane)
+{
+    // Longer than the pane is emptied in place: the next mail's text goes into a new pane.
+    std::string lines;
+    while (lines.size() < 40000)
+        lines += "caf\xC3\xA9 http://example.invalid/\r\n";
+    Load(e2e::WriteMailFile("long.eml", std::string(kUtf8Header) + "\r\n" + lines));
+    Press();
+    Load(utf8_);
+    Press();
+    HWND pane = UnicodePane(view_);
+    ASSERT_TRUE(pane);
+    EXPECT_TRUE(Visible(pane));
+    EXPECT_EQ(ExpectedBody(), PaneTextLf(pane).substr(0, ExpectedBody().size()));
+    EXPECT_TRUE(GetWindowLongA(pane, GWL_STYLE) & ES_READONLY);
+    EXPECT_NE(0, SendMessageA(pane, EM_GETAUTOURLDETECT, 0, 0));
+    RECT host = e2e::RectIn(view_.hostPane, view_.hostView);
+    RECT over = e2e::RectIn(pane, view_.hostView);
+    EXPECT_EQ(-2, over.left);
+    EXPECT_EQ(host.bottom - host.top + 4, over.bottom - over.top);
+    SendMessageA(pane, WM_COMMAND, 32772, 0);  // the context menu's "select all"
+    PARAFORMAT2 paragraph;
+    ZeroMemory(&paragraph, sizeof paragraph);
+    paragraph.cbSize = sizeof paragraph;
+    SendMessageA(pane, EM_GETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
+    EXPECT_TRUE((paragraph.dwMask & PFM_STARTINDENT) && paragraph.dxStartIndent == 100) << "on every paragraph";
 }
 
 TEST_F(ViewTest, AMailFileThatCannotBeReadLeavesThePaneEmptyNotWithAnEarlierMail)
