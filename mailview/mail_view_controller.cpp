@@ -15,6 +15,7 @@
 HostCommandId g_toggleCommandId;
 TBADDBITMAP g_toolbarBitmap;
 MailViewOptions g_mailViewOptions;
+UINT g_autoShowMessage;
 
 #ifdef _WIN64
 static_assert(sizeof(TBBUTTON) == 32, "the toolbar's button record on 64-bit Windows");
@@ -23,6 +24,18 @@ static_assert(sizeof(TBBUTTON) == 20, "the toolbar's button record on 32-bit Win
 #endif
 
 namespace {
+
+// Loads of every view, counted: a view's last load has a number no other load had, so a
+// message posted for an earlier load, or for a destroyed view whose handle came back, is
+// told apart.
+ULONG g_loadCount;
+
+ULONG NextLoadNumber()
+{
+    if (++g_loadCount == 0)
+        ++g_loadCount;
+    return g_loadCount;
+}
 
 MailViewWinHook* FindController(HWND view)
 {
@@ -193,7 +206,17 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
     if (utf8 && !controller->buttonAdded)
         AddToggleButton(controller);
     controller->isUtf8 = utf8 ? 1 : 0;
-    return static_cast<DWORD>(SyncButtonState(controller, utf8));
+    LRESULT result = SyncButtonState(controller, utf8);
+    controller->loadNumber = NextLoadNumber();
+    // Not pressed here: the host is still loading the mail. The message comes once it has
+    // done, and only the last of a quick run of loads finds its number still current.
+    if (utf8 && g_mailViewOptions.autoShow && controller->buttonAdded && controller->button.idCommand != 0) {
+        if (!g_autoShowMessage)
+            g_autoShowMessage = RegisterWindowMessageA("Velmora.AutoShow");
+        if (g_autoShowMessage)
+            PostMessageA(controller->hwnd, g_autoShowMessage, static_cast<WPARAM>(controller->loadNumber), 0);
+    }
+    return static_cast<DWORD>(result);
 }
 
 // Above this many code units the pane is made anew for another text rather than emptied:
@@ -285,11 +308,26 @@ BOOL WINAPI ToggleUnicodeView(HWND view, LPARAM)
                        MailViewWinHook* controller = FindController(view);
                        if (controller && controller->isView && controller->isUtf8) {
                            WinHookUse use(controller);
+                           // The user's press wins over a message still on its way.
+                           controller->loadNumber = NextLoadNumber();
                            ToggleView(controller);
                        }
                        return FALSE;
                    },
                    [] { return FALSE; });
+}
+
+void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber)
+{
+    if (!controller->isView || !controller->isUtf8 || loadNumber != controller->loadNumber)
+        return;
+    // Pressed by the user in the meantime: the pane is shown already.
+    ReadButtonState(controller);
+    if (controller->button.fsState & TBSTATE_CHECKED)
+        return;
+    controller->button.fsState |= TBSTATE_CHECKED;
+    WriteButtonState(controller);
+    ToggleView(controller);
 }
 
 void AddToggleButton(MailViewWinHook* controller)

@@ -15,6 +15,7 @@ struct MailViewOptions {
     int nested;     // other multiparts are walked to their first text/plain part
     int charsets;   // the charsets of the table are converted through their code pages
     int html;       // a text/html part to show is shown as its text
+    int autoShow;   // a load that offers the toggle ends pressed, the Unicode pane shown
 };
 extern MailViewOptions g_mailViewOptions;
 
@@ -22,6 +23,11 @@ extern MailViewOptions g_mailViewOptions;
 DWORD LoadMail(HWND view, const char* headerText);
 // Host callback for the toggle button's command.
 BOOL WINAPI ToggleUnicodeView(HWND view, LPARAM unused);
+// The message a load posts to its view when the Unicode view opens by itself: its wParam
+// is the number of that load. 0 until the first such load registers it.
+extern UINT g_autoShowMessage;
+// Presses the toggle for the load numbered, if it is still the view's last and offered.
+void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber);
 
 void AddToggleButton(MailViewWinHook* controller);
 LRESULT SyncButtonState(MailViewWinHook* controller, bool utf8);

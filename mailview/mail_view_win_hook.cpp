@@ -35,6 +35,7 @@ MailViewWinHook::MailViewWinHook(HWND window)
       htmlPart(0),
       codePage(CP_UTF8),
       buttonAdded(0),
+      loadNumber(0),
       toolbar(NULL),
       unicodePane(NULL),
       hostPane(NULL),
@@ -88,6 +89,11 @@ LRESULT MailViewWinHook::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     }
     default:
+        // Our own message: the host never sees it.
+        if (message == g_autoShowMessage && message != 0) {
+            *handled = TRUE;
+            AutoShowArrived(this, wParam);
+        }
         return 0;
     }
     // The host lays the view out first; the Unicode pane then follows the host pane.

@@ -117,6 +117,7 @@ void ApplySettingsFile()
     g_mailViewOptions.nested = 0;
     g_mailViewOptions.charsets = 0;
     g_mailViewOptions.html = 0;
+    g_mailViewOptions.autoShow = 0;
     DebugTraceSetFallBack(0);
     DebugTraceRejectSetting(NULL);
     DebugTraceSetLogFolder(NULL);
@@ -130,5 +131,6 @@ void ApplySettingsFile()
     g_mailViewOptions.nested = GetPrivateProfileIntA("Unicode", "Nested", 0, file) != 0;
     g_mailViewOptions.charsets = GetPrivateProfileIntA("Unicode", "Charsets", 0, file) != 0;
     g_mailViewOptions.html = GetPrivateProfileIntA("Unicode", "Html", 0, file) != 0;
+    g_mailViewOptions.autoShow = GetPrivateProfileIntA("Unicode", "Auto", 0, file) != 0;
     ApplyTrace(folder, file);
 }

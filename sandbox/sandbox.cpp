@@ -2,13 +2,13 @@
 // itself into sandbox-plugins\ and loads it from there, so that the Velmora.ini it writes
 // there never lies beside the DLL the test programs load. It opens a folder window listing
 // the sample mails and a mail view, and loads the chosen mail into the view as the host
-// does; its Settings menu switches the DLL's opt-in readings. With --script it plays a
+// does; its Settings menu switches the DLL's opt-in readings and its opening by itself. With --script it plays a
 // fixed session by itself and writes screenshots and the texts it saw into a folder.
 //
 //   sandbox.exe [--samples <folder>] [--script <output folder>] [--settings on|off]
 //
-// --settings (off by default) writes Velmora.ini with every switch 1 or every switch 0 before
-// the DLL starts. The scripted session starts with them off.
+// --settings (off by default) writes Velmora.ini with every reading 1 or every reading 0
+// before the DLL starts (Auto is left at 0). The scripted session starts with them off.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -31,6 +31,7 @@ const UINT kCommandExit = 0x9F11;
 const UINT kCommandNested = 0x9F12;
 const UINT kCommandCharsets = 0x9F13;
 const UINT kCommandHtml = 0x9F14;
+const UINT kCommandAuto = 0x9F15;
 const int kPaneQuotedCopy = 32788;   // the pane's context-menu entries, as a user picks them
 const int kPaneSelectAll = 32772;
 const int kPaneReply = 32779;
@@ -49,6 +50,7 @@ struct Settings {
     bool nested;
     bool charsets;
     bool html;
+    bool autoShow;
 };
 Settings g_settings;
 
@@ -77,6 +79,7 @@ bool WriteSettings()
     return WritePrivateProfileStringA("Unicode", "Nested", g_settings.nested ? "1" : "0", ini.c_str()) &&
            WritePrivateProfileStringA("Unicode", "Charsets", g_settings.charsets ? "1" : "0", ini.c_str()) &&
            WritePrivateProfileStringA("Unicode", "Html", g_settings.html ? "1" : "0", ini.c_str());
+           WritePrivateProfileStringA("Unicode", "Auto", g_settings.autoShow ? "1" : "0", ini.c_str());
 }
 
 void ShowSettingsInMenu()
@@ -85,6 +88,7 @@ void ShowSettingsInMenu()
     CheckMenuItem(g_settingsMenu, kCommandCharsets,
                   MF_BYCOMMAND | (g_settings.charsets ? MF_CHECKED : MF_UNCHECKED));
     CheckMenuItem(g_settingsMenu, kCommandHtml, MF_BYCOMMAND | (g_settings.html ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(g_settingsMenu, kCommandAuto, MF_BYCOMMAND | (g_settings.autoShow ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void ListMails()
@@ -140,11 +144,12 @@ void HandleCommand(HWND frame, WPARAM wParam, LPARAM lParam)
     } else if (LOWORD(wParam) == kCommandExit) {
         DestroyWindow(g_folder.frame);
     } else if (LOWORD(wParam) == kCommandNested || LOWORD(wParam) == kCommandCharsets ||
-               LOWORD(wParam) == kCommandHtml) {
+               LOWORD(wParam) == kCommandHtml || LOWORD(wParam) == kCommandAuto) {
         Settings settings = g_settings;
         bool& flipped = LOWORD(wParam) == kCommandNested     ? settings.nested
                         : LOWORD(wParam) == kCommandCharsets ? settings.charsets
-                                                             : settings.html;
+                        : LOWORD(wParam) == kCommandHtml     ? settings.html
+                                                             : settings.autoShow;
         flipped = !flipped;
         ApplySettings(settings);
     }
@@ -178,6 +183,7 @@ void AddFolderMenu()
     AppendMenuA(g_settingsMenu, MF_STRING, kCommandNested, "&Nested multiparts (Nested=1)");
     AppendMenuA(g_settingsMenu, MF_STRING, kCommandCharsets, "Other &charsets (Charsets=1)");
     AppendMenuA(g_settingsMenu, MF_STRING, kCommandHtml, "&HTML-only mails as text (Html=1)");
+    AppendMenuA(g_settingsMenu, MF_STRING, kCommandAuto, "Unicode view opens by &itself (Auto=1)");
     ShowSettingsInMenu();
     HMENU bar = CreateMenu();
     AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
@@ -373,6 +379,18 @@ int RunScript()
             Check(ToggleHidden(), ("toggle_hidden_for_" + std::string(mail.check) + "_with_settings_off").c_str());
     }
     Check(PickSettings(true), "settings_on");
+    // Auto=1: the next mail opens on the Unicode pane with no press.
+    SendMessageA(g_folder.frame, WM_COMMAND, kCommandAuto, 0);
+    Select("03-utf8-base64.eml");
+    pane = hostsim::UnicodePane(g_view);
+    bool autoShown = pane && IsWindowVisible(pane) && !IsWindowVisible(g_view.hostPane) &&
+                     (Toggle().fsState & TBSTATE_CHECKED) && hostsim::RichEditText(pane).compare(0, 7, L"Velmora") == 0;
+    Check(autoShown, "unicode_pane_shown_by_itself");
+    Check(SaveWindowPng(g_view.frame, (g_out + "view-auto.png").c_str()), "screenshot_auto");
+    if (autoShown)
+        WriteText("pane-auto.txt", ToUtf8(hostsim::RichEditText(pane)));
+    SendMessageA(g_folder.frame, WM_COMMAND, kCommandAuto, 0);
+    Settle();
     for (const OptInMail& mail : kOptInMails) {
         std::string check = mail.check, output = mail.output;
         Select(mail.file);
@@ -445,6 +463,7 @@ int main(int argc, char** argv)
     }
     // Written before the DLL starts, so that its first reading finds the state asked for.
     g_settings.nested = g_settings.charsets = g_settings.html = settingsOn;
+    g_settings.autoShow = false;
     if (!WriteSettings())
         std::fprintf(stderr, "sandbox: %s could not be written\n", SettingsFile().c_str());
     g_plugin.StartUp(0);

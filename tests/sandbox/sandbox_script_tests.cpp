@@ -98,7 +98,8 @@ TEST_F(SandboxScript, EveryStepOfTheSessionSucceeds)
                             "toggle_hidden_for_charset_with_settings_off", "settings_on",
                             "unicode_pane_shown_for_nested", "unicode_pane_shown_for_charset",
                             "unicode_pane_shown_for_euc_kr", "unicode_pane_shown_for_html",
-                            "html_shown_as_text", "settings_off_again",
+                            "html_shown_as_text", "unicode_pane_shown_by_itself",
+                            "settings_off_again",
                             "toggle_hidden_after_settings_off"};
     for (const char* check : checks)
         EXPECT_NE(std::string::npos, report.find(std::string("check.") + check + "=ok\n")) << check;
