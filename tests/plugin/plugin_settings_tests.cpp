@@ -218,67 +218,54 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
 // message has come, never inside the load; a press still goes back to the host's pane.
 TEST_F(SettingsTest, AutoOpensTheViewAfterTheLoad)
 {
-    struct Restore {
-        ~Restore()
-        {
-            testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", kSettings);
-            SettingsPlugin().StartUp(0);
-        }
-    } restore;
     std::string ini = kSettings;
     ini.insert(ini.find("\r\n") + 2, kOn ? "Auto=1\r\n" : "Auto=0\r\n");
     ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", ini));
     SettingsPlugin().StartUp(0);
-    std::string path = e2e::WriteMailFile("auto.eml", Single("utf-8", "caf\xC3\xA9"));
+    std::string offered = e2e::WriteMailFile("auto.eml", Single("utf-8", "caf\xC3\xA9"));
     std::string other = e2e::WriteMailFile("other.eml", Single("iso-2022-jp", "x"));
     auto load = [&](const std::string& mail) {
         hostsim::SetViewPath(view_.frame, mail.c_str());
-        SettingsPlugin().ViewLoadMail(view_.frame, Single(mail == path ? "utf-8" : "iso-2022-jp", "").c_str(), 0);
+        SettingsPlugin().ViewLoadMail(view_.frame, Single(mail == offered ? "utf-8" : "iso-2022-jp", "").c_str(), 0);
     };
     auto shown = [&] {
         bool checked = (e2e::ToggleButton(view_.toolbar).fsState & TBSTATE_CHECKED) != 0;
-        HWND pane = e2e::UnicodePane(view_);
-        EXPECT_EQ(checked, pane && e2e::Visible(pane));
         EXPECT_EQ(checked, !e2e::Visible(view_.hostPane));
-        return checked;
+        return checked && e2e::Visible(e2e::UnicodePane(view_));
     };
-
-    load(path);
-    EXPECT_FALSE(shown()) << "pressed inside the load";
-    hostsim::PumpMessages();
-    EXPECT_EQ(kOn, shown());
-    if (kOn) {
-        EXPECT_EQ(L"caf\xE9\n", e2e::PaneTextLf(e2e::UnicodePane(view_)));
+    const struct {
+        const char* what;
+        std::vector<std::string> loads;
+        int presses;   // clicks before the messages come
+        bool on, off;  // shown then, with Auto=1 and Auto=0
+    } rows[] = {
+        {"an offered mail", {offered}, 0, true, false},
+        {"pressed on and off before the message", {offered}, 2, false, false},
+        {"ten loads, the last not offered", {offered, offered, offered, offered, offered, offered, offered, offered,
+                                             offered, other}, 0, false, false},
+        {"ten loads, the last offered", {other, offered, other, offered, other, offered, other, offered, other,
+                                         offered}, 0, true, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        for (const std::string& mail : row.loads)
+            load(mail);
+        EXPECT_FALSE(shown()) << "pressed inside the load";
+        for (int i = 0; i < row.presses; ++i)
+            hostsim::ClickButton(view_.toolbar, e2e::ToggleButton(view_.toolbar).idCommand);
+        hostsim::PumpMessages();
+        EXPECT_EQ(kOn ? row.on : row.off, shown());
     }
+    EXPECT_EQ(L"caf\xE9\n", e2e::PaneTextLf(e2e::UnicodePane(view_)));
     e2e::ClickButton(view_.toolbar, e2e::ToggleButton(view_.toolbar).idCommand);
     EXPECT_EQ(!kOn, shown()) << "a press goes back to the host's pane, or shows the Unicode one";
-
-    // Pressed on and off again before the message came: the user's choice stands.
-    load(path);
-    hostsim::ClickButton(view_.toolbar, e2e::ToggleButton(view_.toolbar).idCommand);
-    hostsim::ClickButton(view_.toolbar, e2e::ToggleButton(view_.toolbar).idCommand);
-    hostsim::PumpMessages();
-    EXPECT_FALSE(shown());
-
-    // A run of loads: only the last one's message presses, and only if it is offered.
-    for (int i = 0; i < 10; ++i)
-        load(path);
-    load(other);
-    hostsim::PumpMessages();
-    EXPECT_FALSE(shown());
-    for (int i = 0; i < 10; ++i)
-        load(i % 2 ? path : other);
-    hostsim::PumpMessages();
-    EXPECT_EQ(kOn, shown());
-
     // The view destroyed before the message: nothing is left to press.
-    load(path);
+    load(offered);
     DestroyWindow(view_.frame);
     hostsim::PumpMessages();
+    ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", kSettings));
+    SettingsPlugin().StartUp(0);
     view_ = e2e::CreateAnnouncedView();
-    load(path);
-    hostsim::PumpMessages();
-    EXPECT_EQ(kOn, shown());
 }
 
 // The open-file window's timer lines: into the log file beside the DLL, or, when it can't
