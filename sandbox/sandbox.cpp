@@ -78,7 +78,7 @@ bool WriteSettings()
     std::string ini = SettingsFile();
     return WritePrivateProfileStringA("Unicode", "Nested", g_settings.nested ? "1" : "0", ini.c_str()) &&
            WritePrivateProfileStringA("Unicode", "Charsets", g_settings.charsets ? "1" : "0", ini.c_str()) &&
-           WritePrivateProfileStringA("Unicode", "Html", g_settings.html ? "1" : "0", ini.c_str());
+           WritePrivateProfileStringA("Unicode", "Html", g_settings.html ? "1" : "0", ini.c_str()) &&
            WritePrivateProfileStringA("Unicode", "Auto", g_settings.autoShow ? "1" : "0", ini.c_str());
 }
 
