@@ -145,6 +145,14 @@ size_t WholeCharacters(const char* text, size_t size, size_t length, UINT codePa
     return at;
 }
 
+// The body's text: its bytes up to the NUL that ends it.
+size_t TextLength(const MailBodyBuffer& body)
+{
+    const char* text = reinterpret_cast<const char*>(&body[0]);
+    const void* nul = std::memchr(text, 0, body.size());
+    return nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : body.size();
+}
+
 }  // namespace
 
 bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane,
@@ -156,8 +164,7 @@ bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineU
     if (body.empty() || maxUnits == 0)
         return false;
     const char* text = reinterpret_cast<const char*>(&body[0]);
-    const void* nul = std::memchr(text, 0, body.size());
-    size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : body.size();
+    size_t length = TextLength(body);
     if (length == 0)
         return false;
 
@@ -268,8 +275,7 @@ bool HtmlBodyToPaneText(const MailBodyBuffer& body, size_t maxBytes, size_t maxU
     if (body.empty() || maxUnits == 0)
         return false;
     const char* text = reinterpret_cast<const char*>(&body[0]);
-    const void* nul = std::memchr(text, 0, body.size());
-    size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : body.size();
+    size_t length = TextLength(body);
     bool cut = false;
     if (length > maxBytes) {
         length = WholeCharacters(text, body.size(), maxBytes, codePage);
