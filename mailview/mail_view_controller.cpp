@@ -267,9 +267,8 @@ void ToggleView(MailViewWinHook* controller)
         // again: rich edit takes far longer to replace a long text than to take a new one.
         if (text != controller->paneText) {
             if (controller->paneText.size() > kPaneTextEmptiedInPlace) {
+                // The pane's WM_NCDESTROY takes it out of the record.
                 DestroyWindow(controller->unicodePane);
-                controller->unicodePane = NULL;
-                controller->paneWndProc = NULL;
                 MakePane(controller);
             }
             if (controller->unicodePane) {

@@ -1,5 +1,6 @@
 // The walk through a multipart mail file, nested multiparts included, to its first
-// text/plain part (or, when asked and there is none, its first text/html part). Bounded in depth, parts and bytes read, so that no mail can hold a load.
+// text/plain part (or, when asked and there is none, its first text/html part). Bounded in
+// depth, parts and bytes read, so that no mail can hold a load.
 #include <climits>
 #include <cstring>
 
