@@ -168,6 +168,8 @@ TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
         std::string utf8;
         size_t maxUnits, maxLine;
         std::wstring expected;   // the marker stands for kPaneCutMarker
+        size_t htmlBytes = 0;    // an HTML part read up to so many bytes; 0: a plain body
+        UINT codePage = CP_UTF8;
     } rows[] = {
         {"short text as it is", "ab\r\ncd", 10, 4, L"ab\r\ncd"},
         {"a long line broken after its last blank near the end", "aaaaaaaaaaaaaa bcd", 100, 16,
@@ -182,12 +184,21 @@ TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
         {"a break never doubles a line end", "abcd\r\nefgh", 100, 4, L"abcd\r\nefgh"},
         {"text ends at its first NUL", std::string("ab\0cd", 5), 100, 0, L"ab"},
         {"bytes that are no UTF-8 count too", "\xFF\xFF\xFF\xFF\xFF\xFF", 4, 0, L"\xFFFD\xFFFD\xFFFD\xFFFD*"},
+        // An HTML part: a cut read and a cut text both end with the marker; a table charset
+        // reaches the converter as UTF-8.
+        {"HTML whole", "<p>a&amp;b</p>", 100, 0, L"a&b", 100},
+        {"HTML read cut, never inside a character", "<p>ab\xC3\xA9</p>", 100, 0, L"ab*", 6},
+        {"HTML text cut", "<p>abcdef</p>", 3, 0, L"abc*", 100},
+        {"HTML in windows-1252", "<b>\x80\x93</b>", 100, 0, L"\x20AC\x201C", 100, 1252},
     };
     for (const Row& row : rows) {
         MailBodyBuffer body(row.utf8.begin(), row.utf8.end());
         body.push_back(0);
         std::wstring text;
-        ASSERT_TRUE(BodyToPaneText(body, row.maxUnits, row.maxLine, &text)) << row.what;
+        ASSERT_TRUE(row.htmlBytes
+                        ? HtmlBodyToPaneText(body, row.htmlBytes, row.maxUnits, row.maxLine, &text, row.codePage)
+                        : BodyToPaneText(body, row.maxUnits, row.maxLine, &text, row.codePage))
+            << row.what;
         std::wstring expected = row.expected;
         if (!expected.empty() && expected[expected.size() - 1] == L'*')
             expected = expected.substr(0, expected.size() - 1) + kPaneCutMarker;
@@ -199,37 +210,8 @@ TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
     EXPECT_EQ(L"", text);
     MailBodyBuffer onlyNul(1, 0);
     EXPECT_FALSE(BodyToPaneText(onlyNul, 10, 4, &text));
-}
-
-// An HTML part: a cut read and a cut text both end with the marker; a table charset reaches
-// the converter as UTF-8.
-TEST_F(HugeBody, AnHtmlPartGivesItsTextWithTheMarkerWhenCut)
-{
-    CaseScope scope("HTML pane text", 60000);
-    const struct {
-        const char* what;
-        std::string html;
-        size_t maxBytes, maxUnits;
-        UINT codePage;
-        std::wstring expected;   // '*' stands for kPaneCutMarker
-    } rows[] = {
-        {"whole", "<p>a&amp;b</p>", 100, 100, CP_UTF8, L"a&b"},
-        {"the read cut, never inside a character", "<p>ab\xC3\xA9</p>", 6, 100, CP_UTF8, L"ab*"},
-        {"the text cut", "<p>abcdef</p>", 100, 3, CP_UTF8, L"abc*"},
-        {"windows-1252", "<b>\x80\x93</b>", 100, 100, 1252, L"\x20AC\x201C"},
-    };
-    for (const auto& row : rows) {
-        MailBodyBuffer body(row.html.begin(), row.html.end());
-        body.push_back(0);
-        std::wstring text;
-        ASSERT_TRUE(HtmlBodyToPaneText(body, row.maxBytes, row.maxUnits, 0, &text, row.codePage)) << row.what;
-        std::wstring expected = row.expected;
-        if (expected.back() == L'*')
-            expected = expected.substr(0, expected.size() - 1) + kPaneCutMarker;
-        EXPECT_EQ(expected, text) << row.what;
-    }
     const std::string markup = "<p><img src=a.png></p>";
-    std::wstring text = L"earlier";
+    text = L"earlier";
     EXPECT_FALSE(HtmlBodyToPaneText(MailBodyBuffer(markup.begin(), markup.end()), 100, 100, 0, &text));
     EXPECT_EQ(L"", text);
 }
