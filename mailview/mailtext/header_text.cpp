@@ -441,7 +441,8 @@ size_t DecodeHeaderField(const char* value, size_t length, PaneUnit* out, size_t
 {
     if (!value || !out)
         return 0;
-    Output o = {out, room, 0, false};
+    const size_t bound = kHeaderFieldUnits;
+    Output o = {out, room < bound ? room : bound, 0, false};
     try {
         const std::string s = Unfold(value, length);
         const std::vector<Segment> segments = ReadSegments(s);
@@ -476,10 +477,7 @@ size_t HeaderBlockText(const char* headerText, PaneUnit* out, size_t room, const
         for (size_t i = 0; i < label; ++i)
             out[used + i] = static_cast<PaneUnit>(i + 2 < label ? name[i] : i + 2 == label ? ':' : ' ');
         used += label;
-        size_t fieldRoom = room - used - 2;
-        if (fieldRoom > kHeaderFieldUnits)
-            fieldRoom = kHeaderFieldUnits;
-        used += DecodeHeaderField(value, length, out + used, fieldRoom, converter);
+        used += DecodeHeaderField(value, length, out + used, room - used - 2, converter);
         out[used++] = '\n';
     }
     if (used > 0)
