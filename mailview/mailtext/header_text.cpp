@@ -329,9 +329,10 @@ bool ReadEncodedWord(const std::string& s, size_t at, Segment* segment)
     const size_t star = charset.find('*');   // RFC 2231's language
     if (star != std::string::npos)
         charset.erase(star);
+    // Raw 8-bit bytes in the text are taken as the charset's own: some senders leave them.
     const size_t textStart = p + 3;
     p = textStart;
-    while (p < s.size() && s[p] != '?' && static_cast<unsigned char>(s[p]) > 0x20 && static_cast<unsigned char>(s[p]) < 0x7F)
+    while (p < s.size() && s[p] != '?' && static_cast<unsigned char>(s[p]) > 0x20 && s[p] != 0x7F)
         ++p;
     if (p + 1 >= s.size() || s[p] != '?' || s[p + 1] != '=')
         return false;

@@ -17,7 +17,7 @@ namespace {
 // The code pages the rows use, through the system's own converter; any other is lacking.
 int Convert(void*, unsigned codePage, const char* bytes, size_t length, PaneUnit* out, size_t room)
 {
-    const struct { unsigned codePage; const char* name; } known[] = {{932, "CP932"}, {28592, "ISO-8859-2"}, {949, "CP949"}};
+    const struct { unsigned codePage; const char* name; } known[] = {{932, "CP932"}, {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}};
     const char* name = NULL;
     for (const auto& k : known)
         name = k.codePage == codePage ? k.name : name;
@@ -61,6 +61,7 @@ TEST(HeaderText, DecodingRows)
         {"blanks between adjacent words dropped", "=?utf-8?q?a?= \t=?UTF-8?B?Yg==?= c =?utf-8?q?d?=", u"ab c d"},
         {"a character split across a fold", "=?UTF-8?B?4g==?=\r\n =?UTF-8?B?mJU=?=", u"\u2615"},
         {"a charset of the table", "=?iso-8859-2*pl?Q?=A3=F3d=BC?=", u"\u0141\u00F3d\u017A"},
+        {"raw 8-bit bytes inside a word", "=?iso-8859-1?q?Fr\xF6sche?=", u"Fr\u00F6sche"},
         {"ISO-2022-JP", "=?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=", u"\u65E5\u672C\u8A9E"},
         {"Shift_JIS", "=?Shift_JIS?B?k/qWe4zq?=", u"\u65E5\u672C\u8A9E"},
         {"EUC-JP", "=?euc-jp?B?xvzL3Ljs?=", u"\u65E5\u672C\u8A9E"},
