@@ -37,7 +37,7 @@ int Convert(void*, unsigned codePage, const char* bytes, size_t length, PaneUnit
 }
 const HeaderConverter kConverter = {Convert, NULL};
 
-std::u16string Decoded(const std::string& value, size_t room = kHeaderFieldUnits)
+std::u16string Decoded(const std::string& value, size_t room = kHeaderBlockUnits)
 {
     std::vector<PaneUnit> out(room + 1, 0);
     const size_t n = DecodeHeaderField(value.data(), value.size(), &out[0], room, kConverter);
@@ -62,7 +62,7 @@ TEST(HeaderText, DecodingRows)
         {"a character split across a fold", "=?UTF-8?B?4g==?=\r\n =?UTF-8?B?mJU=?=", u"\u2615"},
         {"a charset of the table", "=?iso-8859-2*pl?Q?=A3=F3d=BC?=", u"\u0141\u00F3d\u017A"},
         {"raw 8-bit bytes inside a word", "=?iso-8859-1?q?Fr\xF6sche?=", u"Fr\u00F6sche"},
-        {"ISO-2022-JP", "=?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=", u"\u65E5\u672C\u8A9E"},
+        {"ISO-2022-JP, a second-level row", "=?ISO-2022-JP?B?GyRCRnxLXGAhGyhC?=", u"\u65E5\u672C\u71F9"},
         {"Shift_JIS", "=?Shift_JIS?B?k/qWe4zq?=", u"\u65E5\u672C\u8A9E"},
         {"EUC-JP", "=?euc-jp?B?xvzL3Ljs?=", u"\u65E5\u672C\u8A9E"},
         {"raw UTF-8", "Caf\xC3\xA9 \xEC\x95\x88", u"Caf\u00E9 \uC548"},
@@ -86,7 +86,7 @@ TEST(HeaderText, BlockTakesFiveFieldsInOrder)
         std::u16string block;
         size_t room;
     } rows[] = {
-        {"Date: d\r\nSubject: s\r\nX-To: no\r\nTO : t\r\n u\r\nFrom: f\r\nFrom: g\r\n\r\nCc: body", u"From: f\nTo: t u\nSubject: s\nDate: d\n\n", 4096},
+        {"Date: d\r\nSubject: s\r\nCc: c\r\nX-To: no\r\nTO : t\r\n u\r\nFrom: f\r\nFrom: g\r\n\r\nCc: body", u"From: f\nTo: t u\nCc: c\nSubject: s\nDate: d\n\n", 4096},
         {"Received: x\n\tFrom: y\nX: z\n", u"", 4096},
         {"From: a\nSubject: bcdef\n", u"From: a\nSubject: bc\n\n", 21},
     };
