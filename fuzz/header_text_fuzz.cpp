@@ -1,6 +1,5 @@
-// DecodeHeaderField and HeaderBlockText on arbitrary bytes. The first byte chooses the
-// room: odd, 1 to 128 units, so that cuts are met often; even, the block's own bound. A
-// stand-in converter reads every code page but 54936 a byte a unit, as a system with them.
+// DecodeHeaderField and HeaderBlockText on arbitrary bytes, the first byte choosing the room
+// (odd: 1 to 128 units, cuts met often); every code page but 54936 read a byte a unit.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,8 +23,7 @@ int ByteAUnit(void*, unsigned codePage, const char* bytes, size_t length, PaneUn
     return static_cast<int>(length);
 }
 
-// Valid UTF-16 without controls but the block's line ends, nothing written past the text,
-// and no value past its bound.
+// Valid UTF-16, no control but the block's line ends, nothing past the text or a bound.
 std::string Check(const std::vector<PaneUnit>& out, size_t written, bool block)
 {
     if (written > out.size() - 1)
@@ -62,11 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const size_t room = (data[0] & 1) ? 1 + (data[0] >> 1) : kHeaderBlockUnits;
     const HeaderConverter converter = {ByteAUnit, NULL};
-    // Exactly the input's bytes: a read past them is the sanitizer's to find.
-    std::unique_ptr<char[]> value(new char[size - 1]);
-    std::memcpy(value.get(), data + 1, size - 1);
+    // Blocks of exactly the input's bytes: a read past them is the sanitizer's to find.
     std::vector<PaneUnit> out(room + 1, kUntouched);
-    FuzzReport(Check(out, DecodeHeaderField(value.get(), size - 1, &out[0], room, converter), false));
+    const char* value = reinterpret_cast<const char*>(data) + 1;
+    FuzzReport(Check(out, DecodeHeaderField(value, size - 1, &out[0], room, converter), false));
     std::unique_ptr<char[]> text(new char[size]);
     std::memcpy(text.get(), data + 1, size - 1);
     text[size - 1] = '\0';
