@@ -310,10 +310,18 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-// An encoded-word at s[at]: "=?charset?B|Q?text?=", its text without blanks; the word is
-// decoded into segment. False when there is none there, or it does not decode.
-bool ReadEncodedWord(const std::string& s, size_t at, Segment* segment)
+// A field's value unfolded; folded marks the blanks that followed a line break.
+struct Unfolded {
+    std::string s;
+    std::vector<bool> folded;
+};
+
+// An encoded-word at s[at]: "=?charset?B|Q?text?=", its text without blanks but those of a
+// fold, which are left out (a folder that breaks a word gives them); the word is decoded
+// into segment. False when there is none there, or it does not decode.
+bool ReadEncodedWord(const Unfolded& value, size_t at, Segment* segment)
 {
+    const std::string& s = value.s;
     if (s.compare(at, 2, "=?") != 0)
         return false;
     size_t p = at + 2;
@@ -330,17 +338,21 @@ bool ReadEncodedWord(const std::string& s, size_t at, Segment* segment)
     if (star != std::string::npos)
         charset.erase(star);
     // Raw 8-bit bytes in the text are taken as the charset's own: some senders leave them.
-    const size_t textStart = p + 3;
-    p = textStart;
-    while (p < s.size() && s[p] != '?' && static_cast<unsigned char>(s[p]) > 0x20 && s[p] != 0x7F)
-        ++p;
+    std::string text;
+    for (p += 3; p < s.size() && s[p] != '?'; ++p) {
+        if (value.folded[p])
+            continue;
+        if (static_cast<unsigned char>(s[p]) <= 0x20 || s[p] == 0x7F)
+            return false;
+        text.push_back(s[p]);
+    }
     if (p + 1 >= s.size() || s[p] != '?' || s[p + 1] != '=')
         return false;
     segment->bytes.clear();
-    if (encoding == 'B' && !DecodeB(s.data() + textStart, p - textStart, &segment->bytes))
+    if (encoding == 'B' && !DecodeB(text.data(), text.size(), &segment->bytes))
         return false;
     if (encoding == 'Q')
-        DecodeQ(s.data() + textStart, p - textStart, &segment->bytes);
+        DecodeQ(text.data(), text.size(), &segment->bytes);
     if (ReadCharsetName(charset).kind == UnknownCharset)
         return false;
     segment->begin = at;
@@ -352,13 +364,14 @@ bool ReadEncodedWord(const std::string& s, size_t at, Segment* segment)
 
 // The value's segments: raw text and encoded-words, the blanks between two words left out
 // and adjacent words of one charset joined.
-std::vector<Segment> ReadSegments(const std::string& s)
+std::vector<Segment> ReadSegments(const Unfolded& value)
 {
+    const std::string& s = value.s;
     std::vector<Segment> segments;
     Segment word;
     size_t textStart = 0;
     for (size_t at = 0; at < s.size();) {
-        if (s[at] != '=' || !ReadEncodedWord(s, at, &word)) {
+        if (s[at] != '=' || !ReadEncodedWord(value, at, &word)) {
             ++at;
             continue;
         }
@@ -384,12 +397,18 @@ std::vector<Segment> ReadSegments(const std::string& s)
 
 // The value unfolded, blanks around it trimmed, its first kHeaderFieldBytes bytes only
 // (a UTF-8 character cut there left out whole).
-std::string Unfold(const char* value, size_t length)
+Unfolded Unfold(const char* value, size_t length)
 {
-    std::string s;
-    for (size_t i = 0; i < length && s.size() < kHeaderFieldBytes; ++i)
-        if (value[i] != '\r' && value[i] != '\n')
+    Unfolded u;
+    std::string& s = u.s;
+    bool fold = false;
+    for (size_t i = 0; i < length && s.size() < kHeaderFieldBytes; ++i) {
+        fold = value[i] == '\r' || value[i] == '\n' || (fold && IsBlank(value[i]));
+        if (value[i] != '\r' && value[i] != '\n') {
             s.push_back(value[i]);
+            u.folded.push_back(fold);
+        }
+    }
     if (s.size() == kHeaderFieldBytes) {
         size_t back = s.size();
         while (back > 0 && s.size() - back < 3 && (static_cast<unsigned char>(s[back - 1]) & 0xC0) == 0x80)
@@ -398,7 +417,7 @@ std::string Unfold(const char* value, size_t length)
             unsigned c;
             const unsigned char* tail = reinterpret_cast<const unsigned char*>(s.data()) + back - 1;
             if (Utf8Sequence(tail, s.size() - back + 1, &c) == 0)
-                s.erase(back - 1);
+                s.resize(back - 1);
         }
     }
     size_t begin = 0, end = s.size();
@@ -406,7 +425,9 @@ std::string Unfold(const char* value, size_t length)
         ++begin;
     while (end > begin && IsBlank(s[end - 1]))
         --end;
-    return s.substr(begin, end - begin);
+    s = s.substr(begin, end - begin);
+    u.folded = std::vector<bool>(u.folded.begin() + static_cast<long>(begin), u.folded.begin() + static_cast<long>(end));
+    return u;
 }
 
 // The value of the header's first field of that name, up to its last line's end; false
@@ -445,8 +466,9 @@ size_t DecodeHeaderField(const char* value, size_t length, PaneUnit* out, size_t
     const size_t bound = kHeaderFieldUnits;
     Output o = {out, room < bound ? room : bound, 0, false};
     try {
-        const std::string s = Unfold(value, length);
-        const std::vector<Segment> segments = ReadSegments(s);
+        const Unfolded unfolded = Unfold(value, length);
+        const std::string& s = unfolded.s;
+        const std::vector<Segment> segments = ReadSegments(unfolded);
         for (const Segment& segment : segments) {
             if (o.full)
                 break;

@@ -53,6 +53,7 @@ TEST(HeaderText, DecodingRows)
         {"B, UTF-8, no padding", "=?UTF-8?B?8J+YgCBQYXJ0eQ?=", u"\U0001F600 Party"},
         {"Q and its underscore", "=?utf-8?q?caf=C3=A9_au_lait?=", u"caf\u00E9 au lait"},
         {"blanks between adjacent words dropped", "=?utf-8?q?a?= \t=?UTF-8?B?Yg==?= c =?utf-8?q?d?=", u"ab c d"},
+        {"words split by a fold inside", "=?utf-8?B?Y2Fm\r\n w6k=?= =?utf-8?q?a\r\n\tb?=", u"caf\u00E9ab"},
         {"a character split across a fold", "=?UTF-8?B?4g==?=\r\n =?UTF-8?B?mJU=?=", u"\u2615"},
         {"a charset of the table", "=?iso-8859-2*pl?Q?=A3=F3d=BC?=", u"\u0141\u00F3d\u017A"},
         {"raw 8-bit bytes inside a word", "=?iso-8859-1?q?Fr\xF6sche?=", u"Fr\u00F6sche"},
