@@ -27,7 +27,8 @@ finish() {
   echo "view-nested.png, view-charset.png, view-html.png and pane-nested.txt, pane-charset.txt,"
   echo "pane-euc-kr.txt, pane-html.txt show the mails that the Settings menu's switches"
   echo "(Velmora.ini) open to the toggle;"
-  echo "view-auto.png the Unicode view opened by itself (Auto=1) right after the load, with no press."
+  echo "view-auto.png the Unicode view opened by itself (Auto=1) right after the load, with no press;"
+  echo "view-headers.png and pane-headers.txt the header fields at the top of the pane (Headers=1)."
   exit $status
 }
 winpath() { echo "Z:$1" | sed 's|/|\\|g'; }
