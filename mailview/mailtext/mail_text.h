@@ -70,6 +70,9 @@ enum { kFieldBufferSize = 300, kFieldCount = kFieldBufferSize - 1 };
 // characters are stored the read stops without a terminator and the caller terminates at
 // index count. Null when nothing was read.
 char* ReadUnfoldedField(char* buffer, int count, MailStream* stream, int spaceFolds = 0);
+// After a read that filled its count: true when the field goes on (a line feed ends it
+// unless a tab, with spaceFolds a tab or a space, follows). The stream stays where it is.
+bool FieldGoesOn(MailStream* stream, int spaceFolds);
 // After a line-start 'C' or 'c': true, stream after the field, when the field is a
 // Content-Type naming "utf-8" within its first 299 characters; else the stream goes back.
 bool IsUtf8ContentTypeField(MailStream* stream);

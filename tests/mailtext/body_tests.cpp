@@ -214,9 +214,10 @@ TEST(MailRobustness, PublicSampleMails)
 
 namespace {
 
-// The first text/plain part of a multipart file, as "charset|encoding|body"; "none" when
-// the walk finds none. Both line-end styles must agree, and the load's walk with the press's.
-std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody)
+// The first text/plain part of a multipart file, as "charset|encoding|body"; without one,
+// the first text/html part as "html:" and the same; "none" when the walk finds neither. Both
+// line-end styles must agree, and the load's walk with the press's.
+std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody, int orHtml = 0)
 {
     ContentType top;
     ReadHeaderContentType(lfMail.substr(0, lfMail.find("\n\n") + 1).c_str(), &top);
@@ -224,19 +225,23 @@ std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody)
     auto files = WriteTwins(lfMail);
     TextPart found, twin;
     MailBodyBuffer a, b;
-    int encoding = ExtractTextPartFromFile(files.first.c_str(), boundary, &a, limit, &found);
-    EXPECT_EQ(encoding, ExtractTextPartFromFile(files.second.c_str(), boundary, &b, limit, &twin));
+    int encoding = ExtractTextPartFromFile(files.first.c_str(), boundary, &a, limit, &found, orHtml);
+    EXPECT_EQ(encoding, ExtractTextPartFromFile(files.second.c_str(), boundary, &b, limit, &twin, orHtml));
     EXPECT_EQ(a, b);
-    int located = FindFirstTextPart(files.first.c_str(), boundary, &twin);
-    EXPECT_EQ(located, FindFirstTextPart(files.second.c_str(), boundary, NULL));
+    int located = FindFirstTextPart(files.first.c_str(), boundary, &twin, orHtml);
+    EXPECT_EQ(located, FindFirstTextPart(files.second.c_str(), boundary, NULL, orHtml));
     if (!located) {
         EXPECT_TRUE(a.empty());
-        return "none";
+        return orHtml ? "none" : TextPartOf(lfMail, limit, 1);
     }
     EXPECT_EQ(found.bodyOffset, twin.bodyOffset);
     EXPECT_TRUE(!a.empty() && a.back() == 0);
-    return std::string(found.charset) + "|" + std::to_string(encoding) + "|" +
-           (a.empty() ? "" : std::string(a.begin(), a.end() - 1));
+    const std::string got = std::string(found.html ? "html:" : "") + found.charset + "|" + std::to_string(encoding) +
+                            "|" + (a.empty() ? "" : std::string(a.begin(), a.end() - 1));
+    // A plain part found stands with the HTML switch too.
+    if (!orHtml)
+        EXPECT_EQ(got, TextPartOf(lfMail, limit, 1));
+    return got;
 }
 
 }  // namespace
@@ -258,6 +263,15 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
         for (int i = 0; i < parts; ++i)
             mail += "Content-Type: image/gif\n\nGIF\n--m\n";
         return mail + text;
+    };
+    // A text file first, then the text; its Content-Type field n characters long.
+    auto Disposed = [&](const std::string& field) {
+        return mixed + "--m\nContent-Type: text/plain\n" + field + "\n\nnotes\n--m\n" + text;
+    };
+    auto TypeOf = [&](size_t n, const char* end) {
+        const std::string field = "Content-Type: text/plain; name=\"\"; " + std::string(end);
+        return mixed + "--m\nContent-Type: text/plain; name=\"" + std::string(n - field.size(), 'n') + "\"; " + end +
+               "\n\nx\n";
     };
     const struct {
         const char* what;
@@ -293,9 +307,15 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
          "Content-Type: multipart/mixed; boundary=b-1\n\n--b-1\nContent-Type: multipart/alternative; boundary=b\n\n"
          "--b\n" + text + "--b-1--\n",
          "UTF-8|2|caf\xC3\xA9\n"},
-        {"no plain text anywhere",
+        {"no plain text anywhere: the HTML part",
          "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: text/html\n\nh\n--m--\n"
          "--m\nContent-Type: text/plain\n\nafter the close\n",
+         "html:|0|h\n"},
+        {"two HTML parts: the first, read where the walk found it",
+         mixed + "--m\nContent-Type: text/html; charset=big5\nContent-Transfer-Encoding: base64\n\nPGI+\n--m\n"
+                 "Content-Type: text/html\n\nsecond\n--m\nContent-Type: image/gif\n\nGIF\n--m--\n",
+         "html:big5|1|PGI+\n"},
+        {"an attached HTML part only", mixed + "--m\nContent-Type: text/html\nContent-Disposition: attachment\n\nh\n",
          "none"},
         {"a multipart without a boundary is a part like any other",
          "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: multipart/alternative\n\n--x\n"
@@ -311,9 +331,20 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
         {"a text file sent with the mail is passed over",
          mixed + "--m\nContent-Type: text/plain\nContent-Disposition: Attachment;\n filename=a.txt\n\na\n--m\n" + text,
          kCafe},
-        {"a field cut to its buffer loses its last parameter",
-         mixed + "--m\nContent-Type: text/plain; name=\"" + std::string(247, 'n') + "\"; charset=iso-8859-15\n\nx\n",
-         "|0|x\n"},
+        {"disposition folded after its colon", Disposed("Content-Disposition:\n attachment; filename=a.txt"), kCafe},
+        {"disposition folded with a tab", Disposed("Content-Disposition:\n\tattachment"), kCafe},
+        {"disposition bare", Disposed("Content-Disposition: attachment"), kCafe},
+        {"disposition attachmentx", Disposed("Content-Disposition: attachmentx"), "|0|notes\n"},
+        {"the first disposition counts", Disposed("Content-Disposition: inline\nContent-Disposition: attachment"),
+         "|0|notes\n"},
+        // Only a field longer than its buffer (299 characters after its first) is cut.
+        {"a field of 298 characters", TypeOf(298, "charset=iso-8859-15"), "iso-8859-15|0|x\n"},
+        {"a field of 299 characters", TypeOf(299, "charset=iso-8859-15"), "iso-8859-15|0|x\n"},
+        {"a field of 300 characters", TypeOf(300, "charset=iso-8859-15"), "iso-8859-15|0|x\n"},
+        {"a field of 300 characters, a blank at its end", TypeOf(300, "charset=koi8-r "), "koi8-r|0|x\n"},
+        {"a field cut to its buffer loses its last parameter", TypeOf(301, "charset=iso-8859-15"), "|0|x\n"},
+        {"a cut field keeps what came before its last parameter", TypeOf(301, "charset=koi8-r; name=x"),
+         "koi8-r|0|x\n"},
         {"an outer delimiter ends the text of an inner multipart left open",
          mixed + "--m\nContent-Type: multipart/alternative; boundary=a\n\n--a\n" + text + "--m\n\nfile\n", kCafe},
         {"equal boundaries: the inner owns its close delimiter",
