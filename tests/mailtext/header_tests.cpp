@@ -272,7 +272,10 @@ TEST(ContentTypeParameters, CharsetTableNamesItsCodePages)
         const char* name;
         unsigned codePage;
     } rows[] = {
-        {"iso-8859-1", 28591},   {"ISO-8859-9", 28599}, {"iso-8859-13", 28603}, {"iso-8859-15", 28605},
+        // ISO 8859-1, -9 and -11 read as their Windows supersets, under every label.
+        {"iso-8859-1", 1252},    {"Latin1", 1252},      {"iso_8859-1:1987", 1252}, {"cp819", 1252},
+        {"ISO-8859-9", 1254},    {"latin5", 1254},      {"iso-8859-11", 874},   {"TIS-620", 874},
+        {"windows-874", 874},    {"iso-8859-13", 28603}, {"iso-8859-15", 28605},
         {"Windows-1250", 1250},  {"windows-1258", 1258}, {"KOI8-R", 20866},     {"koi8-u", 21866},
         {"EUC-KR", 949},         {"ks_c_5601-1987", 949}, {"GB2312", 936},      {"gbk", 936},
         {"GB18030", 54936},      {"Big5", 950},        {"iso-8859-2", 28592},  {"iso-8859-3", 28593},
@@ -282,7 +285,8 @@ TEST(ContentTypeParameters, CharsetTableNamesItsCodePages)
         {"UTF-7", 65000},
         // Whole names only, and nothing for what the host shows itself.
         {"iso-8859-10", 0},      {"iso-8859-1 ", 0},    {"xiso-8859-1", 0},     {"iso-8859-", 0},
-        {"utf-8", 0},            {"us-ascii", 0},       {"iso-2022-jp", 0},     {"shift_jis", 0},
+        {"utf-8", 0},            {"us-ascii", 0},       {"ascii", 0},           {"latin-1", 0},
+        {"iso-2022-jp", 0},      {"shift_jis", 0},
         {"euc-jp", 0},           {"big5-hkscs", 0},     {"", 0},
     };
     for (const auto& row : rows)

@@ -159,6 +159,11 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
         {"ISO-8859-2", Single("iso-8859-2", "\xA3\xF3\x64\xBC"), L"\x141\xF3" L"d\x17A\n", NULL},
         {"ISO-8859-15, not taken for -1", Single("\"ISO-8859-15\"", "\xA4"), L"\x20AC\n", NULL},
         {"windows-1252", Single("windows-1252", "\x80\x93\x94"), L"\x20AC\x201C\x201D\n", NULL},
+        // ISO 8859-1, -9 and -11 as their Windows supersets, in plain text and in HTML.
+        {"ISO-8859-1 written on Windows", Single("iso-8859-1", "don\x92t \x80"), L"don\x2019t \x20AC\n", NULL},
+        {"latin1 HTML", Single("latin1", "<p>don\x92t \x85", "text/html"), L"don\x2019t \x2026", NULL},
+        {"ISO-8859-9", Single("iso-8859-9", "\x93\xD0\x94"), L"\x201C\x11E\x201D\n", NULL},
+        {"TIS-620", Single("tis-620", "\x80\xA1"), L"\x20AC\xE01\n", NULL},
         {"KOI8-R", Single("koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4"), L"\x41F\x440\x438\x432\x435\x442\n", NULL},
         {"EUC-KR", Single("euc-kr", "\xC7\xD1\xB1\xB9\xBE\xEE"), L"\xD55C\xAD6D\xC5B4\n", NULL},
         // A code page the system lacks (Wine 8 has no GB18030) is left to the host.
