@@ -184,3 +184,68 @@ unsigned CharsetCodePage(const char* name)
             return kCharsets[i].codePage;
     return 0;
 }
+
+int Utf8FallbackOf(const char* charset)
+{
+    if (!charset || !charset[0] || CompareNameNoCase(charset, "us-ascii") == 0)
+        return Utf8WhenValid;
+    switch (CharsetCodePage(charset)) {
+    case 0:
+        return NoUtf8Fallback;
+    // A double-byte text is rarely valid UTF-8 throughout, but a short one can be.
+    case 936: case 949: case 950: case 54936:
+        return Utf8WhenUndecodable;
+    default:
+        // Every byte has a meaning in most single-byte code pages, and none of 0x80 to 0xFF
+        // in UTF-7: only UTF-8's own structure tells.
+        return Utf8WhenValid;
+    }
+}
+
+int ScanUtf8(const unsigned char* bytes, size_t length, int prefix, size_t* multiByte)
+{
+    size_t sequences = 0;
+    size_t i = 0;
+    while (i < length) {
+        const unsigned char c = bytes[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        // The bounds of the second byte exclude overlong forms, surrogates and code points
+        // beyond U+10FFFF.
+        size_t size = 4;
+        unsigned char low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF)
+            size = 2;
+        else if (c >= 0xE0 && c <= 0xEF)
+            size = 3;
+        else if (c < 0xF0 || c > 0xF4)
+            return 0;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+        else if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+        if (i + size > length) {
+            // A prefix may end inside a sequence: what it holds of it must still fit.
+            for (size_t k = i + 1; k < length; ++k)
+                if (bytes[k] < (k == i + 1 ? low : 0x80) || bytes[k] > (k == i + 1 ? high : 0xBF))
+                    return 0;
+            if (!prefix)
+                return 0;
+            break;
+        }
+        for (size_t k = 1; k < size; ++k)
+            if (bytes[i + k] < (k == 1 ? low : 0x80) || bytes[i + k] > (k == 1 ? high : 0xBF))
+                return 0;
+        ++sequences;
+        i += size;
+    }
+    if (multiByte)
+        *multiByte = sequences;
+    return 1;
+}

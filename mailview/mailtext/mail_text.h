@@ -155,6 +155,18 @@ int IsMultipartType(const ContentType& type);
 // letters folded; 0 for any other name. Japanese charsets and US-ASCII are not in it.
 unsigned CharsetCodePage(const char* name);
 
+// The opt-in reading of a body as UTF-8 where its label can't decode it. NoUtf8Fallback:
+// never (UTF-8 itself, a charset left to the host); Utf8WhenValid: when the body is valid
+// UTF-8 with a sequence of two bytes or more (no charset, us-ascii, a single-byte charset of
+// the table, utf-7); Utf8WhenUndecodable: that, and the declared double-byte code page
+// rejects the bytes (the caller's test).
+enum Utf8Fallback { NoUtf8Fallback = 0, Utf8WhenValid = 1, Utf8WhenUndecodable = 2 };
+int Utf8FallbackOf(const char* charset);
+// 1 when the bytes are valid UTF-8 (no overlong form, surrogate, or code point beyond
+// U+10FFFF); with prefix, bytes cut inside a sequence that is right so far count too.
+// *multiByte, when given, gets the number of sequences of two bytes or more.
+int ScanUtf8(const unsigned char* bytes, size_t length, int prefix, size_t* multiByte);
+
 // Limits of the walk through nested multiparts: a hostile mail can nest without end and
 // hold any number of parts, and a load must not read a large file through.
 enum { kMaxPartDepth = 8, kMaxParts = 100 };

@@ -292,4 +292,52 @@ TEST(ContentTypeParameters, CharsetTableNamesItsCodePages)
     for (const auto& row : rows)
         EXPECT_EQ(row.codePage, CharsetCodePage(row.name)) << row.name;
     EXPECT_EQ(0u, CharsetCodePage(NULL));
+    // Which labels may give way to UTF-8 (opt-in): none, us-ascii and the table's, the
+    // double-byte ones only where they can't decode the body.
+    const struct {
+        const char* name;
+        int rule;
+    } labels[] = {
+        {"", Utf8WhenValid},           {"US-ASCII", Utf8WhenValid},     {"iso-8859-1", Utf8WhenValid},
+        {"koi8-r", Utf8WhenValid},     {"utf-7", Utf8WhenValid},        {"windows-874", Utf8WhenValid},
+        {"GB2312", Utf8WhenUndecodable}, {"gbk", Utf8WhenUndecodable},  {"big5", Utf8WhenUndecodable},
+        {"euc-kr", Utf8WhenUndecodable}, {"gb18030", Utf8WhenUndecodable},
+        {"utf-8", NoUtf8Fallback},     {"shift_jis", NoUtf8Fallback},   {"iso-2022-jp", NoUtf8Fallback},
+        {"ascii ", NoUtf8Fallback},    {"x-unknown", NoUtf8Fallback},
+    };
+    for (const auto& label : labels)
+        EXPECT_EQ(label.rule, Utf8FallbackOf(label.name)) << label.name;
+    EXPECT_EQ(Utf8WhenValid, Utf8FallbackOf(NULL));
+}
+
+TEST(ContentTypeParameters, Utf8IsValidOnlyInItsShortestFormsAndItsRange)
+{
+    const struct {
+        std::string bytes;
+        int whole, prefix;   // valid as all the bytes, and as a prefix of more
+        size_t sequences;    // of two bytes or more, when valid
+    } rows[] = {
+        {"", 1, 1, 0},
+        {"plain", 1, 1, 0},
+        {"caf\xC3\xA9 \xDF\xBF\xEF\xBF\xBF\xF0\x9F\x98\x80", 1, 1, 4},
+        {"\xC0\xAF", 0, 0, 0},           // overlong
+        {"\xE0\x80\xAF", 0, 0, 0},       // overlong
+        {"\xED\xA0\x80", 0, 0, 0},       // a surrogate
+        {"\xF4\x90\x80\x80", 0, 0, 0},   // beyond U+10FFFF
+        {"\xF5\x80\x80\x80", 0, 0, 0},
+        {"caf\xE9 ", 0, 0, 0},           // Latin-1
+        {"\x80", 0, 0, 0},
+        {"\xC3\xA9\xE3\x81", 0, 1, 1},    // cut inside a character
+        {"\xE3\x41", 0, 0, 0},
+        {"\xED\xA0", 0, 0, 0},
+        {"\x82\xA0\x82\xA2", 0, 0, 0},    // Shift_JIS
+    };
+    for (const auto& row : rows) {
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(row.bytes.data());
+        size_t sequences = 99;
+        EXPECT_EQ(row.whole, ScanUtf8(bytes, row.bytes.size(), 0, NULL)) << row.bytes;
+        EXPECT_EQ(row.prefix, ScanUtf8(bytes, row.bytes.size(), 1, &sequences)) << row.bytes;
+        if (row.prefix)
+            EXPECT_EQ(row.sequences, sequences) << row.bytes;
+    }
 }

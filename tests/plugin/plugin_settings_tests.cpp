@@ -171,6 +171,26 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
          IsValidCodePage(54936) ? L"\xD842\xDFB7\x20AC\n" : NULL, NULL},
         {"Big5", Single("big5", "\xC1\x63\xC5\xE9"), L"\x7E41\x9AD4\n", NULL},
         {"a name the table lacks", Single("iso-8859-1x", "caf\xE9"), NULL, NULL},
+        // UTF-8 where the label (none, us-ascii, the table's) can't decode the body; Shift_JIS
+        // or Latin-1 without a fitting label stays with the host.
+        {"no Content-Type over UTF-8", WithCrlf("Subject: s\n\ncaf\xC3\xA9\n"), L"caf\xE9\n", NULL},
+        {"no Content-Type over Shift_JIS", WithCrlf("Subject: s\n\n\x82\xA0\n"), NULL, NULL},
+        {"US-ASCII over UTF-8", Single("us-ascii", "caf\xC3\xA9"), L"caf\xE9\n", NULL},
+        {"US-ASCII over Latin-1", Single("us-ascii", "caf\xE9"), NULL, NULL},
+        {"US-ASCII, ASCII only", Single("us-ascii", "cafe"), NULL, NULL},
+        {"a file over UTF-8", WithCrlf("Content-Type: application/octet-stream\n\ncaf\xC3\xA9\n"), NULL, NULL},
+        {"alternative, an untyped first part over UTF-8",
+         WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\n\ncaf\xC3\xA9\n--a--\n"), L"caf\xE9\n", NULL},
+        {"windows-1252 over UTF-8", Single("windows-1252", "caf\xC3\xA9"), L"caf\xE9\n", NULL},
+        {"GB2312 over UTF-8", Single("gb2312", "\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x81"), L"\x4F60\x597D\xFF01\n",
+         NULL},
+        {"GB2312 that is valid UTF-8 too", Single("gb2312", "\xD2\xBA"), L"\x6DB2\n", NULL},
+        {"mixed, an untyped part over UTF-8", Mixed("Content-Transfer-Encoding: 8bit\n\ncaf\xC3\xA9\n"),
+         L"caf\xE9\n", NULL},
+        {"HTML naming no charset", WithCrlf("Content-Type: text/html\n\n<p>a&amp;b\n"), L"a&b", NULL},
+        {"HTML in US-ASCII over Latin-1", Single("us-ascii", "<p>caf\xE9", "text/html"), NULL, NULL},
+        {"HTML, an unknown charset in its meta", WithCrlf("Content-Type: text/html\n\n<meta charset=x-y><p>a\n"), NULL,
+         NULL},
         // Without the switch the first part is read as UTF-8, whatever it declares.
         {"alternative, its first part in Latin-1",
          WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=iso-8859-1\n\n"
