@@ -239,8 +239,9 @@ std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody, int
     const std::string got = std::string(found.html ? "html:" : "") + found.charset + "|" + std::to_string(encoding) +
                             "|" + (a.empty() ? "" : std::string(a.begin(), a.end() - 1));
     // A plain part found stands with the HTML switch too.
-    if (!orHtml)
+    if (!orHtml) {
         EXPECT_EQ(got, TextPartOf(lfMail, limit, 1));
+    }
     return got;
 }
 

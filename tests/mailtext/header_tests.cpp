@@ -337,7 +337,8 @@ TEST(ContentTypeParameters, Utf8IsValidOnlyInItsShortestFormsAndItsRange)
         size_t sequences = 99;
         EXPECT_EQ(row.whole, ScanUtf8(bytes, row.bytes.size(), 0, NULL)) << row.bytes;
         EXPECT_EQ(row.prefix, ScanUtf8(bytes, row.bytes.size(), 1, &sequences)) << row.bytes;
-        if (row.prefix)
+        if (row.prefix) {
             EXPECT_EQ(row.sequences, sequences) << row.bytes;
+        }
     }
 }
