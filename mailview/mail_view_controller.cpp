@@ -122,12 +122,11 @@ UINT HtmlCodePage(MailViewWinHook* controller, const char* declared)
         return PartCodePage(declared);
     MailBodyBuffer head;
     ExtractShownPart(controller, &head, kUtf8ScanBytes);
-    char charset[kCharsetNameSize];
-    std::strcpy(charset, declared);
-    if (!declared[0] &&
-        (head.size() < 2 ||
-         FindHtmlMetaCharset(reinterpret_cast<const char*>(&head[0]), head.size() - 1, charset, sizeof charset) != 1))
-        charset[0] = '\0';
+    char meta[kCharsetNameSize];
+    const char* charset = declared;
+    if (!declared[0] && head.size() >= 2 &&
+        FindHtmlMetaCharset(reinterpret_cast<const char*>(&head[0]), head.size() - 1, meta, sizeof meta) == 1)
+        charset = meta;
     if (!charset[0] || CompareNameNoCase(charset, "us-ascii") == 0) {
         const size_t length = head.empty() ? 0 : std::strlen(reinterpret_cast<const char*>(&head[0]));
         return length > 0 && ScanUtf8(&head[0], length, length >= kUtf8ScanBytes, NULL) ? CP_UTF8 : 0;

@@ -344,6 +344,7 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
         {"a field of 300 characters", TypeOf(300, "charset=iso-8859-15"), "iso-8859-15|0|x\n"},
         {"a field of 300 characters, a blank at its end", TypeOf(300, "charset=koi8-r "), "koi8-r|0|x\n"},
         {"a field cut to its buffer loses its last parameter", TypeOf(301, "charset=iso-8859-15"), "|0|x\n"},
+        {"a field of 300 characters that goes on, folded", TypeOf(315, "charset=koi8-r\n format=flowed"), "|0|x\n"},
         {"a cut field keeps what came before its last parameter", TypeOf(301, "charset=koi8-r; name=x"),
          "koi8-r|0|x\n"},
         {"an outer delimiter ends the text of an inner multipart left open",
