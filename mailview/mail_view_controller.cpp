@@ -15,7 +15,6 @@
 HostCommandId g_toggleCommandId;
 TBADDBITMAP g_toolbarBitmap;
 MailViewOptions g_mailViewOptions;
-UINT g_autoShowMessage;
 
 #ifdef _WIN64
 static_assert(sizeof(TBBUTTON) == 32, "the toolbar's button record on 64-bit Windows");
@@ -29,6 +28,11 @@ namespace {
 // message posted for an earlier load, or for a destroyed view whose handle came back, is
 // told apart.
 ULONG g_loadCount;
+
+// The message a load posts to its view when the Unicode view opens by itself: its wParam
+// is the number of that load. 0 until the first such load registers it.
+UINT g_autoShowMessage;
+void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber);
 
 ULONG NextLoadNumber()
 {
@@ -211,8 +215,10 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
     // Not pressed here: the host is still loading the mail. The message comes once it has
     // done, and only the last of a quick run of loads finds its number still current.
     if (utf8 && g_mailViewOptions.autoShow && controller->buttonAdded && controller->button.idCommand != 0) {
-        if (!g_autoShowMessage)
+        if (!g_autoShowMessage) {
             g_autoShowMessage = RegisterWindowMessageA("Velmora.AutoShow");
+            SetViewMessageHandler(g_autoShowMessage, AutoShowArrived);
+        }
         if (g_autoShowMessage)
             PostMessageA(controller->hwnd, g_autoShowMessage, static_cast<WPARAM>(controller->loadNumber), 0);
     }
@@ -287,6 +293,20 @@ void ToggleView(MailViewWinHook* controller)
     ShowPanes(controller->hostPane, controller->unicodePane, on);
 }
 
+// Presses the toggle for the load numbered, if it is still the view's last and offered.
+void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber)
+{
+    if (!controller->isView || !controller->isUtf8 || loadNumber != controller->loadNumber)
+        return;
+    // Pressed by the user in the meantime: the pane is shown already.
+    ReadButtonState(controller);
+    if (controller->button.fsState & TBSTATE_CHECKED)
+        return;
+    controller->button.fsState |= TBSTATE_CHECKED;
+    WriteButtonState(controller);
+    ToggleView(controller);
+}
+
 }  // namespace
 
 DWORD LoadMail(HWND view, const char* headerText)
@@ -314,19 +334,6 @@ BOOL WINAPI ToggleUnicodeView(HWND view, LPARAM)
                        return FALSE;
                    },
                    [] { return FALSE; });
-}
-
-void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber)
-{
-    if (!controller->isView || !controller->isUtf8 || loadNumber != controller->loadNumber)
-        return;
-    // Pressed by the user in the meantime: the pane is shown already.
-    ReadButtonState(controller);
-    if (controller->button.fsState & TBSTATE_CHECKED)
-        return;
-    controller->button.fsState |= TBSTATE_CHECKED;
-    WriteButtonState(controller);
-    ToggleView(controller);
 }
 
 void AddToggleButton(MailViewWinHook* controller)
