@@ -300,11 +300,21 @@ void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber)
         return;
     // Pressed by the user in the meantime: the pane is shown already.
     ReadButtonState(controller);
-    if (controller->button.fsState & TBSTATE_CHECKED)
+    if (controller->button.fsState & TBSTATE_CHECKED) {
+        controller->paneFocused = 0;
         return;
+    }
     controller->button.fsState |= TBSTATE_CHECKED;
     WriteButtonState(controller);
     ToggleView(controller);
+    // A keyboard reader goes on in the pane shown now, made anew or not: hiding or
+    // destroying the one that had the focus left it with the view, or with no window.
+    HWND focus = GetFocus();
+    if (controller->paneFocused && controller->unicodePane && IsWindowVisible(controller->unicodePane) &&
+        (focus == controller->hostView || focus == controller->hostPane ||
+         (!focus && GetActiveWindow() == GetAncestor(controller->hwnd, GA_ROOT))))
+        SetFocus(controller->unicodePane);
+    controller->paneFocused = 0;
 }
 
 }  // namespace
@@ -329,6 +339,7 @@ BOOL WINAPI ToggleUnicodeView(HWND view, LPARAM)
                            WinHookUse use(controller);
                            // The user's press wins over a message still on its way.
                            controller->loadNumber = NextLoadNumber();
+                           controller->paneFocused = 0;
                            ToggleView(controller);
                        }
                        return FALSE;
@@ -381,6 +392,12 @@ LRESULT SyncButtonState(MailViewWinHook* controller, bool utf8)
     else
         controller->button.fsState |= TBSTATE_HIDDEN;
     controller->button.fsState &= static_cast<BYTE>(~TBSTATE_CHECKED);
+    // Kept through a quick run of loads for the press of the last; a mail left to the host
+    // ends the reading in the pane.
+    if (!utf8)
+        controller->paneFocused = 0;
+    else if (controller->unicodePane && GetFocus() == controller->unicodePane)
+        controller->paneFocused = 1;
     ShowPanes(controller->hostPane, controller->unicodePane, false);
     return WriteButtonState(controller);
 }

@@ -37,6 +37,7 @@ MailViewWinHook::MailViewWinHook(HWND window)
       htmlPart(0),
       codePage(CP_UTF8),
       buttonAdded(0),
+      paneFocused(0),
       loadNumber(0),
       toolbar(NULL),
       unicodePane(NULL),

@@ -22,6 +22,7 @@ public:
     unsigned char htmlPart;     // 1: the part a press shows is HTML, shown as its text
     UINT codePage;          // what a press converts the text from; CP_UTF8 but for the opt-in charsets
     unsigned char buttonAdded;   // 1 once the separator and the toggle are on the toolbar
+    unsigned char paneFocused;   // 1: a load hid the Unicode pane while it had the keyboard focus
     ULONG loadNumber;       // the number of the view's last load, told apart from earlier ones
     ScopedCString boundary;  // the multipart boundary of the loaded mail, or none
     TBBUTTON button;        // the toggle button, handed to the toolbar as it stands
