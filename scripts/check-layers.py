@@ -92,7 +92,7 @@ def object_file(member):
 
 
 def object_symbols(tree, objdump):
-    """{(library, object): (defined, undefined)} of the plug-in's static libraries."""
+    """{(library, object): (defined, undefined)} of the plug-in's static and object libraries."""
     objects = {}
     for dirpath, _, names in os.walk(tree):
         for name in names:
@@ -102,17 +102,30 @@ def object_symbols(tree, objdump):
                     continue
                 out = subprocess.run([objdump, "-t", os.path.join(dirpath, name)], capture_output=True,
                                      text=True, check=True).stdout
-                symbols = None
-                for line in out.splitlines():
-                    member = re.match(r"^(\S+\.obj):\s+file format", line)
-                    if member:
-                        symbols = objects.setdefault((lib, member.group(1)), (set(), set()))
-                        continue
-                    m = re.search(r"\(sec\s+(-?\d+)\).*\(scl\s+(\d+)\)\s+\(nx \d+\) 0x[0-9a-f]+ (\S+)$", line)
-                    if symbols is None or not m or m.group(2) != "2":   # external symbols only
-                        continue
-                    symbols[1 if m.group(1) == "0" else 0].add(m.group(3))
+                read_symbols(objects, lib, out)
+            # An object library (the entry points) has no archive: its objects stand alone.
+            m = re.search(r"CMakeFiles/(velmora_\w+)\.dir$", dirpath)
+            if m and name.endswith(".obj") and not os.path.exists(
+                    os.path.join(os.path.dirname(os.path.dirname(dirpath)), "lib%s.a" % m.group(1))) \
+                    and not re.match(r"velmora_(test|bench)", m.group(1)):
+                out = subprocess.run([objdump, "-t", os.path.join(dirpath, name)], capture_output=True,
+                                     text=True, check=True).stdout
+                read_symbols(objects, m.group(1), out)
     return objects
+
+
+def read_symbols(objects, lib, out):
+    """Adds the external symbols objdump -t gives for each object, defined and undefined."""
+    symbols = None
+    for line in out.splitlines():
+        member = re.match(r"^(\S+\.obj):\s+file format", line)
+        if member:
+            symbols = objects.setdefault((lib, os.path.basename(member.group(1))), (set(), set()))
+            continue
+        m = re.search(r"\(sec\s+(-?\d+)\).*\(scl\s+(\d+)\)\s+\(nx \d+\) 0x[0-9a-f]+ (\S+)$", line)
+        if symbols is None or not m or m.group(2) != "2":   # external symbols only
+            continue
+        symbols[1 if m.group(1) == "0" else 0].add(m.group(3))
 
 
 def symbol_graph(objects, node_of):
