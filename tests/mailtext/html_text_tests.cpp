@@ -125,8 +125,8 @@ TEST(HtmlText, Rows)
          "<ol type=i start=-2><li>e</ol><ol start=x type=q><li>f</ol>",
          "5. a\n6. b\n\naa. c\n\nMCMXCIV. d\n\n-2. e\n\n1. f", 1, 0, 0},
         {"a<div hidden>b<div>c</div>d</div>e<p hidden>f<p>g<img hidden alt=h><span hidden=hidden>i</span>j"
-         "<ul><li hidden>k<li>l</ul><textarea hidden>m</textarea>n",
-         "ae\n\ngj\n\n\xE2\x80\xA2 l\n\nn", 1, 0, 0},
+         "<ul><li hidden>k<li>l</ul><textarea hidden>m</textarea>n<ul><li hidden>o</ul>p",
+         "ae\n\ngj\n\n\xE2\x80\xA2 l\n\nn\n\np", 1, 0, 0},
         {"Size: <select><option>S<option selected> M\n x </option>y<b>z</b><option>L</select>. "
          "<select><option>one<option>two</select><select><option>open",
          "Size: M x. oneopen", 1, 0, 0},
@@ -142,7 +142,7 @@ TEST(HtmlText, Rows)
          "x <http://a.example/> y <http://a.example/>c@x.examplez mail <mailto:d@x.example>", 1, 0, 0},
         {"aaaaaaaaaa <a href=http://x.example/>link</a>", "aaaaaaaaaa link \n<http://x.exampl\ne/>", 1, 0, 16},
         {"aaaaaaaaaaaaaaa <a href=http://x.example/>x.example</a>", "aaaaaaaaaaaaaaa \nx.example", 1, 0, 16},
-        {"<textarea>\n a<b>&amp;</textarea ><xmp>c<i>&amp;</xmp>d", " a<b>&\n\nc<i>&amp;\n\nd", 1, 0, 0},
+        {"x<textarea>\n a<b>&amp;</textarea ><xmp>c<i>&amp;</xmp>d", "x a<b>&\n\nc<i>&amp;\n\nd", 1, 0, 0},
         {"a<!--->b<!-->c<!---->d<!-- --!>e", "abcde", 1, 0, 0},
         {"\xEF\xBB\xBF", "", 0, 0, 0},
         {"\xEF\xBB\xBF\xEF\xBB\xBF" "a", "\xEF\xBB\xBF" "a", 1, 0, 0},
