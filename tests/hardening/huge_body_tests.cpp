@@ -239,6 +239,8 @@ TEST_F(HugeBody, AnHtmlPartIsReadInPiecesUpToItsText)
          kPaneHtmlBytes, L"caf\xE9"},
         {"5 MB of an alt text, base64", "base64", "PGltZyBhbHQ9IkFB", std::string("QUFB") + "QUFB" + "\r\n",
          "Ij5jYWbDqQ==", kPaneHtmlBytes, L"caf\xE9"},
+        {"the text ends at its first NUL", "8bit", image, std::string(76, 'Q') + "\r\n",
+         std::string("\">caf&eacute;\0<p>x", 18), kPaneHtmlBytes, L"caf\xE9"},
         {"the bound reached inside the image", "8bit", image, std::string(76, 'Q') + "\r\n", "\">caf\xC3\xA9", 1u << 20,
          std::wstring(kPaneCutMarker + 4)},
         {"text at the bound, then the image", "8bit", "caf\xC3\xA9" + image, std::string(76, 'Q') + "\r\n", "\">x",
