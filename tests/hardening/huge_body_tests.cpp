@@ -240,7 +240,7 @@ TEST_F(HugeBody, AnHtmlPartIsReadInPiecesUpToItsText)
         {"5 MB of an alt text, base64", "base64", "PGltZyBhbHQ9IkFB", std::string("QUFB") + "QUFB" + "\r\n",
          "Ij5jYWbDqQ==", kPaneHtmlBytes, L"caf\xE9"},
         {"the text ends at its first NUL", "8bit", image, std::string(76, 'Q') + "\r\n",
-         std::string("\">caf&eacute;\0<p>x", 18), kPaneHtmlBytes, L"caf\xE9"},
+         std::string("\">caf&eacute;\0", 14) + std::string(70000, ' ') + "<p>x", kPaneHtmlBytes, L"caf\xE9"},
         {"the bound reached inside the image", "8bit", image, std::string(76, 'Q') + "\r\n", "\">caf\xC3\xA9", 1u << 20,
          std::wstring(kPaneCutMarker + 4)},
         {"text at the bound, then the image", "8bit", "caf\xC3\xA9" + image, std::string(76, 'Q') + "\r\n", "\">x",
@@ -256,6 +256,14 @@ TEST_F(HugeBody, AnHtmlPartIsReadInPiecesUpToItsText)
         std::printf("%s: %.2f s\n", row.what, Seconds() - start);
         EXPECT_EQ(row.expected, text) << row.what;
     }
+    // A big5 character across two pieces stays whole: 中 all through, then the marker.
+    path_ = WriteRepeatedFile("html.eml", Utf8Header("8bit") + "<p>", "\xA4\xA4", 1u << 20);
+    hostsim::SetViewPath(view_.frame, path_.c_str());
+    std::wstring big5;
+    EXPECT_TRUE(HtmlPartToPaneText(view_.frame, NULL, 0, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &big5, 950));
+    const size_t marker = big5.find(L'\x3010');
+    EXPECT_EQ(kPaneTextUnits, marker - 4);
+    EXPECT_EQ(std::wstring::npos, big5.substr(0, marker).find_first_not_of(L"\x4E2D\n\r"));
     hostsim::SetViewPath(view_.frame, "no-such-file.eml");
     std::wstring text = L"earlier";
     EXPECT_FALSE(HtmlPartToPaneText(view_.frame, NULL, 0, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &text));
