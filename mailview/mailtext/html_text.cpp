@@ -109,6 +109,8 @@ bool IsAsciiAlnum(int c)
 
 // ---- Character references ---------------------------------------------------------------
 
+const size_t kReferenceDigits = 32;
+
 // What numeric references to 0x80-0x9F stand for: windows-1252, as HTML5 says.
 const unsigned short kWindows1252[32] = {
     0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -150,7 +152,9 @@ size_t ReadCharacterReference(const unsigned char* p, size_t avail, bool inAttri
             ++at;
         const size_t digitsAt = at;
         CodePoint value = 0;
-        for (; at < avail; ++at) {
+        // Only the first digits are read, so that a reference is decided within the bytes a
+        // piece leaves for the next (no real reference has more; its value is out of range).
+        for (; at < avail && at - digitsAt < kReferenceDigits; ++at) {
             int digit = hex ? HexDigitValue(p[at]) : (IsAsciiDigit(p[at]) ? p[at] - '0' : -1);
             if (digit < 0)
                 break;
