@@ -50,8 +50,9 @@ std::string ExtractAlike(const std::string& pathA, const std::string& pathB, con
     EXPECT_EQ(MultipartFileHasUtf8Part(pathA.c_str(), boundary), MultipartFileHasUtf8Part(pathB.c_str(), boundary));
     if (encoding)
         *encoding = encodingA;
-    if (encodingA != Base64 && !a.empty())
+    if (encodingA != Base64 && !a.empty()) {
         EXPECT_EQ(std::string(a.begin(), a.end() - 1), ReadInPieces(pathA, boundary, 0));
+    }
     EXPECT_TRUE(!a.empty() && a.back() == 0) << "no final NUL";
     return a.empty() ? "(empty)" : std::string(a.begin(), a.end() - 1);
 }
@@ -252,8 +253,9 @@ std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody)
     }
     EXPECT_EQ(found.bodyOffset, twin.bodyOffset);
     EXPECT_TRUE(!a.empty() && a.back() == 0);
-    if (encoding != Base64 && limit == kWholeBody && !a.empty())
+    if (encoding != Base64 && limit == kWholeBody && !a.empty()) {
         EXPECT_EQ(std::string(a.begin(), a.end() - 1), ReadInPieces(files.second, boundary, 1));
+    }
     return std::string(found.charset) + "|" + std::to_string(encoding) + "|" +
            (a.empty() ? "" : std::string(a.begin(), a.end() - 1));
 }
