@@ -1,8 +1,9 @@
-// HTML to the pane's text. One pass over the bytes: markup is tokenized as HTML5 does
-// (comments, raw text elements, attribute quoting, character references), and the text
-// goes through a sink that collapses blanks, keeps at most one empty line between blocks,
-// and holds the pane's bounds. No tree is built: the few open elements that change the
-// text (pre, template, lists, a link) are counted or kept in fixed arrays.
+// HTML to the pane's text. One pass over the bytes, which may come in pieces: markup is
+// tokenized as HTML5 does (comments, raw text elements, attribute quoting, character
+// references), and the text goes through a sink that collapses blanks, keeps at most one
+// empty line between blocks, and holds the pane's bounds. No tree is built: the few open
+// elements that change the text (pre, template, lists, a link, a select, hidden content)
+// are counted or kept in fixed arrays.
 #include "mailview/mailtext/html_text.h"
 
 #include <cstring>
