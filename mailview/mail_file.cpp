@@ -157,6 +157,25 @@ size_t TextLength(const MailBodyBuffer& body)
 
 }  // namespace
 
+bool BodyReadsAsUtf8(const char* charset, const MailBodyBuffer& head, size_t limit)
+{
+    const int rule = Utf8FallbackOf(charset);
+    if (rule == NoUtf8Fallback || head.empty())
+        return false;
+    const size_t length = TextLength(head);
+    const bool prefix = length >= limit;
+    size_t sequences = 0;
+    if (!ScanUtf8(&head[0], length, prefix, &sequences) || sequences == 0)
+        return false;
+    if (rule != Utf8WhenUndecodable)
+        return true;
+    const UINT codePage = UsableCodePage(charset);
+    const char* text = reinterpret_cast<const char*>(&head[0]);
+    const size_t whole = prefix ? WholeCharacters(text, head.size(), length, codePage) : length;
+    return codePage == 0 || whole > INT_MAX ||
+           MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, static_cast<int>(whole), NULL, 0) <= 0;
+}
+
 bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane,
                     UINT codePage)
 {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "mailview/mail_file.h"
+#include "mailview/mail_header.h"
 #include "mailview/mailtext/ascii.h"
 #include "mailview/mailtext/html_text.h"
 #include "mailview/mailtext/mail_text.h"
@@ -81,26 +82,57 @@ void ExtractShownPart(MailViewWinHook* controller, MailBodyBuffer* body, size_t 
         ExtractMailBody(controller->hwnd, controller->boundary.Get(), body, limit);
 }
 
+// The code page of the text part a press shows (the record already says which): its
+// charset's, and with the opt-in charsets UTF-8 where its label (none, us-ascii, one of the
+// table's) can't decode the body and UTF-8 can. The body's first MB decides. head, when
+// given, holds that much of the part already.
+UINT TextCodePage(MailViewWinHook* controller, const char* charset, const MailBodyBuffer* head = NULL)
+{
+    const UINT codePage = PartCodePage(charset);
+    if (codePage == CP_UTF8 || !g_mailViewOptions.charsets || Utf8FallbackOf(charset) == NoUtf8Fallback)
+        return codePage;
+    MailBodyBuffer read;
+    if (!head) {
+        ExtractShownPart(controller, &read, kUtf8ScanBytes);
+        head = &read;
+    }
+    return BodyReadsAsUtf8(charset, *head, kUtf8ScanBytes) ? CP_UTF8 : codePage;
+}
+
 bool IsHtmlType(const char* mediaType)
 {
     return std::strcmp(mediaType, "text/html") == 0;
 }
 
+// A part without a type is plain text; only such a part may be found to be UTF-8 without
+// naming a charset.
+bool IsPlainType(const char* mediaType)
+{
+    return !mediaType[0] || std::strcmp(mediaType, "text/plain") == 0;
+}
+
 // The code page of the HTML part a press shows (the record already says which): its
 // declared charset, or without one a meta element's in its first bytes; 0 when neither
-// names one a press converts, and the mail stays with the host.
+// names one a press converts, and the mail stays with the host. A part that names none, or
+// us-ascii, is read as UTF-8 when its bytes are valid UTF-8: its markup is the point.
 UINT HtmlCodePage(MailViewWinHook* controller, const char* declared)
 {
     controller->htmlPart = 1;
-    if (declared[0])
+    const bool ascii = CompareNameNoCase(declared, "us-ascii") == 0;
+    if (declared[0] && !ascii && (!g_mailViewOptions.charsets || Utf8FallbackOf(declared) == NoUtf8Fallback))
         return PartCodePage(declared);
     MailBodyBuffer head;
-    ExtractShownPart(controller, &head, kHtmlMetaScanBytes);
-    char charset[kCharsetNameSize];
-    if (head.size() < 2 ||
-        FindHtmlMetaCharset(reinterpret_cast<const char*>(&head[0]), head.size() - 1, charset, sizeof charset) != 1)
-        return 0;
-    return PartCodePage(charset);
+    ExtractShownPart(controller, &head, kUtf8ScanBytes);
+    char meta[kCharsetNameSize];
+    const char* charset = declared;
+    if (!declared[0] && head.size() >= 2 &&
+        FindHtmlMetaCharset(reinterpret_cast<const char*>(&head[0]), head.size() - 1, meta, sizeof meta) == 1)
+        charset = meta;
+    if (!charset[0] || CompareNameNoCase(charset, "us-ascii") == 0) {
+        const size_t length = head.empty() ? 0 : std::strlen(reinterpret_cast<const char*>(&head[0]));
+        return length > 0 && ScanUtf8(&head[0], length, length >= kUtf8ScanBytes, NULL) ? CP_UTF8 : 0;
+    }
+    return TextCodePage(controller, charset, &head);
 }
 
 // Keeps the boundary a press walks the file from; false without memory for it.
@@ -122,7 +154,7 @@ UINT NestedCodePage(MailViewWinHook* controller, const ContentType& type)
     if (!KeepBoundary(controller, type.boundary))
         return 0;
     controller->nestedPart = 1;
-    return part.html ? HtmlCodePage(controller, part.charset) : PartCodePage(part.charset);
+    return part.html ? HtmlCodePage(controller, part.charset) : TextCodePage(controller, part.charset);
 }
 
 // A multipart/alternative mail with its boundary: the classifier's rule (a part declares
@@ -136,7 +168,9 @@ UINT AlternativeCodePage(MailViewWinHook* controller)
     UINT codePage = 0;
     if (typed && g_mailViewOptions.html && IsHtmlType(first.mediaType))
         codePage = HtmlCodePage(controller, first.charset);
-    else if (typed)
+    else if (!typed || IsPlainType(first.mediaType))
+        codePage = TextCodePage(controller, first.charset);
+    else
         codePage = PartCodePage(first.charset);
     // The classifier's rule still offers what it offered: the first part read as UTF-8.
     if (!codePage && MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()))
@@ -171,7 +205,9 @@ UINT OptInCodePage(MailViewWinHook* controller, const char* headerText, int kind
             return 0;
         return AlternativeCodePage(controller);
     }
-    return multipart ? 0 : PartCodePage(type.charset);
+    if (multipart)
+        return 0;
+    return IsPlainType(type.mediaType) ? TextCodePage(controller, type.charset) : PartCodePage(type.charset);
 }
 
 DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
@@ -186,6 +222,10 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
         if (!controller->hostPane)
             return 0;
     }
+    // The header text lives only for the load: its lines for the pane are kept now.
+    controller->headerBlock.clear();
+    if (g_mailViewOptions.headers)
+        HeaderBlockForPane(headerText, &controller->headerBlock);
     // The reader frees the slot's old boundary and may store a new one.
     char* slot = controller->boundary.Release();
     int kind = ClassifyMailHeader(headerText ? headerText : "", &slot);
@@ -269,6 +309,9 @@ void ToggleView(MailViewWinHook* controller)
             if (body.size() > 1)
                 BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
         }
+        // A quoted copy leaves the header lines out: a reply quotes the text.
+        text.insert(0, controller->headerBlock);
+        controller->paneBodyStart = static_cast<LONG>(controller->headerBlock.size());
         // The file is read at every press, but the text the pane holds already is not given
         // again: rich edit takes far longer to replace a long text than to take a new one.
         if (text != controller->paneText) {

@@ -159,6 +159,8 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
         {"ISO-8859-2", Single("iso-8859-2", "\xA3\xF3\x64\xBC"), L"\x141\xF3" L"d\x17A\n", NULL},
         {"ISO-8859-15, not taken for -1", Single("\"ISO-8859-15\"", "\xA4"), L"\x20AC\n", NULL},
         {"windows-1252", Single("windows-1252", "\x80\x93\x94"), L"\x20AC\x201C\x201D\n", NULL},
+        {"ISO-8859-1 written on Windows", Single("iso-8859-1", "don\x92t \x80"), L"don\x2019t \x20AC\n", NULL},
+        {"latin1 HTML", Single("latin1", "<p>don\x92t \x85", "text/html"), L"don\x2019t \x2026", NULL},
         {"KOI8-R", Single("koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4"), L"\x41F\x440\x438\x432\x435\x442\n", NULL},
         {"EUC-KR", Single("euc-kr", "\xC7\xD1\xB1\xB9\xBE\xEE"), L"\xD55C\xAD6D\xC5B4\n", NULL},
         // A code page the system lacks (Wine 8 has no GB18030) is left to the host.
@@ -166,6 +168,19 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
          IsValidCodePage(54936) ? L"\xD842\xDFB7\x20AC\n" : NULL, NULL},
         {"Big5", Single("big5", "\xC1\x63\xC5\xE9"), L"\x7E41\x9AD4\n", NULL},
         {"a name the table lacks", Single("iso-8859-1x", "caf\xE9"), NULL, NULL},
+        // UTF-8 where the label (none, us-ascii, the table's) can't decode the body.
+        {"untyped UTF-8", WithCrlf("Subject: s\n\ncaf\xC3\xA9\n"), L"caf\xE9\n", NULL},
+        {"US-ASCII over Latin-1", Single("us-ascii", "caf\xE9"), NULL, NULL}, {"ASCII", Single("us-ascii", "e"), NULL, NULL},
+        {"a file", WithCrlf("Content-Type: application/octet-stream\n\ncaf\xC3\xA9\n"), NULL, NULL},
+        {"an untyped first part", WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\n\ncaf\xC3\xA9\n"),
+         L"caf\xE9\n", NULL},
+        {"mixed, an untyped part", Mixed("\ncaf\xC3\xA9\n"), L"caf\xE9\n", NULL},
+        {"windows-1252 over UTF-8", Single("windows-1252", "caf\xC3\xA9"), L"caf\xE9\n", NULL},
+        {"GB2312 over UTF-8", Single("gb2312", "\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x81"), L"\x4F60\x597D\xFF01\n", NULL},
+        {"GB2312, valid UTF-8 too", Single("gb2312", "\xD2\xBA"), L"\x6DB2\n", NULL},
+        {"HTML naming no charset", WithCrlf("Content-Type: text/html\n\n<p>a&amp;b\n"), L"a&b", NULL},
+        {"HTML in US-ASCII over Latin-1", Single("us-ascii", "<p>caf\xE9", "text/html"), NULL, NULL},
+        {"HTML, an unknown meta charset", WithCrlf("Content-Type: text/html\n\n<meta charset=x-y><p>a\n"), NULL, NULL},
         // Without the switch the first part is read as UTF-8, whatever it declares.
         {"alternative, its first part in Latin-1",
          WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=iso-8859-1\n\n"
@@ -328,4 +343,57 @@ TEST_F(SettingsTest, TraceGoesWhereTheFileSays)
     testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", kSettings);
     SettingsPlugin().StartUp(0);
     DestroyWindow(dialog.window);
+}
+
+// Headers=1 (Headers=0 in the build at 0): the pane begins with the header lines, one row a
+// rule; then the quoted copy, which quotes the body only.
+TEST_F(SettingsTest, HeadersBeginThePane)
+{
+    std::string ini = kSettings;
+    ini.insert(ini.find("\r\n") + 2, kOn ? "Headers=1\r\n" : "Headers=0\r\n");
+    ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", ini));
+    SettingsPlugin().StartUp(0);
+    auto mail = [](const std::string& fields) { return WithCrlf(fields + "\nContent-Type: text/plain; charset=utf-8\n\n") + "caf\xC3\xA9\r\n"; };
+    const std::wstring lacking = IsValidCodePage(54936) ? L"\xD842\xDFB7" : L"=?gb18030?B?lTSyNQ==?=";
+    const struct {
+        const char* what;
+        std::string mail;
+        std::wstring lines;
+    } rows[] = {
+        {"five fields in order, Cc left out", mail("Date: d\nSubject: s\n t\nTo: a@x, b@x\nX-Cc: c\nFrom: f"),
+         L"From: f\nTo: a@x, b@x\nSubject: s t\nDate: d\n\n"},
+        {"encoded-words", mail("Subject: =?UTF-8?B?8J+OiQ==?= =?utf-8?q?_Party?=\nFrom: =?utf-8?q?=ED=95=9C=EA=B8=80?= <h@x>"),
+         L"From: \xD55C\xAE00 <h@x>\nSubject: \xD83C\xDF89 Party\n\n"},
+        {"a charset of the table, ISO-2022-JP", mail("From: =?iso-8859-2?q?=A3?=\nSubject: =?iso-2022-jp?B?GyRCRnxLXBsoQg==?="),
+         L"From: \x141\nSubject: \x65E5\x672C\n\n"},
+        {"raw UTF-8, raw Shift_JIS", mail("From: \x93\xFA\nSubject: \xC3\xA9"), L"From: \x65E5\nSubject: \xE9\n\n"},
+        {"malformed, and a charset the system may lack", mail("Subject: =?utf-8?B?4g=x?= =?gb18030?B?lTSyNQ==?="),
+         L"Subject: =?utf-8?B?4g=x?= " + lacking + L"\n\n"},
+        {"a 2,000-character Subject", mail("Subject: " + std::string(2000, 'x')), L"Subject: " + std::wstring(299, L'x') + L"\n\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ((kOn ? row.lines : L"") + L"caf\xE9\n", Shown(row.mail));
+    }
+    HWND pane = e2e::UnicodePane(view_);
+    auto copied = [&](WORD command) {
+        SendMessageA(pane, WM_COMMAND, command, 0);
+        std::wstring text;
+        if (OpenClipboard(NULL)) {
+            const wchar_t* data = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
+            text = data ? data : L"";
+            GlobalUnlock(GetClipboardData(CF_UNICODETEXT));
+            CloseClipboard();
+        }
+        return text;
+    };
+    EXPECT_EQ(L"> caf\xE9\r\n", copied(32788)) << "quoted, no selection";
+    SendMessageA(pane, EM_SETSEL, 0, -1);
+    EXPECT_EQ(L"> caf\xE9\r\n\r\n", copied(32788)) << "quoted, all selected";
+    const std::wstring all = copied(32771);
+    EXPECT_EQ((kOn ? L"Subject: " + std::wstring(299, L'x') + L"\r\n\r\n" : L"") + L"caf\xE9\r\n\r\n", all);
+    SendMessageA(pane, EM_SETSEL, 0, 3);
+    EXPECT_EQ(kOn ? all : L"> caf", copied(32788)) << "quoted, only the header selected: nothing copied";
+    ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", kSettings));
+    SettingsPlugin().StartUp(0);
 }
