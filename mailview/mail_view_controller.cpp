@@ -301,14 +301,20 @@ void ToggleView(MailViewWinHook* controller)
         on = false;
     }
     if (on) {
-        MailBodyBuffer body;
-        // Only as much of the body as the pane can show is read, however large the mail.
-        ExtractShownPart(controller, &body, controller->htmlPart ? kPaneHtmlBytes + 1 : kPaneBodyBytes);
         std::wstring text;
-        if (body.size() > 1 && controller->htmlPart)
-            HtmlBodyToPaneText(body, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
-        else if (body.size() > 1)
-            BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
+        bool read;
+        if (controller->htmlPart) {
+            // Read a piece at a time: its text may begin megabytes in, after inline images.
+            read = HtmlPartToPaneText(controller->hwnd, controller->boundary.Get(), controller->nestedPart,
+                                      kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
+        } else {
+            // Only as much of the body as the pane can show is read, however large the mail.
+            MailBodyBuffer body;
+            ExtractShownPart(controller, &body, kPaneBodyBytes);
+            read = !body.empty();
+            if (body.size() > 1)
+                BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
+        }
         // A quoted copy leaves the header lines out: a reply quotes the text.
         text.insert(0, controller->headerBlock);
         controller->paneBodyStart = static_cast<LONG>(controller->headerBlock.size());
@@ -321,7 +327,7 @@ void ToggleView(MailViewWinHook* controller)
                 MakePane(controller);
             }
             if (controller->unicodePane) {
-                if (!body.empty())
+                if (read)
                     CopyTextFormats(controller->hostPane, controller->unicodePane, FALSE);
                 // Without readable text the pane is emptied: it must never show an earlier mail.
                 StreamInText(text.c_str(), controller->unicodePane);

@@ -203,6 +203,10 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
         {"HTML, UTF-8", Single("utf-8", kHtml, "text/html"), L"\x2022 caf\xE9", L"<html>"},
         {"HTML, its charset in a meta element",
          WithCrlf("Content-Type: text/html\n\n<meta charset=\"iso-8859-2\"><p>\xA3\xF3\x64\xBC\n"), L"\x141\xF3" L"d\x17A", NULL},
+        // Its text after 5 MB of an inline image, read and converted a piece at a time.
+        {"HTML, Latin-1, its text after an inline image",
+         Single("iso-8859-1", "<img src='data:image/png;base64," + std::string(5u << 20, 'Q') + "'>caf\xE9", "text/html"),
+         L"caf\xE9", NULL},
         {"mixed, only HTML inside", Mixed("Content-Type: image/gif\n\nGIF\n--m\nContent-Type: text/html; charset=utf-8\n"
                                           "Content-Transfer-Encoding: base64\n\nPHA+Y2Fmw6k8L3A+\n"), L"caf\xE9", NULL},
         {"alternative, its first part HTML",
