@@ -16,7 +16,7 @@ namespace {
 // The code pages the rows use, through the system's own converter; any other is lacking.
 int Convert(void*, unsigned codePage, const char* bytes, size_t length, PaneUnit* out, size_t room)
 {
-    const char* name = codePage == 932 ? "CP932" : codePage == 28591 ? "ISO-8859-1" : codePage == 28592 ? "ISO-8859-2" : NULL;
+    const char* name = codePage == 932 ? "CP932" : codePage == 1252 ? "CP1252" : codePage == 28592 ? "ISO-8859-2" : NULL;
     if (!name)
         return -1;
 #ifdef _WIN32
