@@ -254,8 +254,6 @@ int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuff
     return part->encoding;
 }
 
-namespace {
-
 int Base64Value(int c)
 {
     if (c >= 'A' && c <= 'Z')
@@ -266,8 +264,6 @@ int Base64Value(int c)
         return c - '0' + 52;
     return c == '+' ? 62 : (c == '/' ? 63 : -1);
 }
-
-}  // namespace
 
 int OpenBodyReader(BodyReader* reader, const char* path, const char* boundary, int nested, int orHtml)
 {

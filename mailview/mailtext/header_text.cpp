@@ -61,19 +61,6 @@ size_t Utf8Sequence(const unsigned char* s, size_t n, unsigned* c)
     return length;
 }
 
-bool IsUtf8(const std::string& bytes)
-{
-    const unsigned char* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    unsigned c;
-    for (size_t at = 0; at < bytes.size();) {
-        const size_t length = Utf8Sequence(s + at, bytes.size() - at, &c);
-        if (length == 0)
-            return false;
-        at += length;
-    }
-    return true;
-}
-
 // A byte that is not UTF-8 stands for one U+FFFD.
 void PutUtf8(Output* o, const std::string& bytes)
 {
@@ -241,19 +228,9 @@ void PutRaw(Output* o, const std::string& bytes, const HeaderConverter& converte
     if (ascii && bytes.find("\x1B$") != std::string::npos &&
         PutInCharset(o, Charset{JisCharset, kHostCodePage}, bytes, converter))
         return;
-    if (ascii || IsUtf8(bytes) || !PutConverted(o, kHostCodePage, bytes, converter))
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (ascii || ScanUtf8(s, bytes.size(), 0, NULL) == 1 || !PutConverted(o, kHostCodePage, bytes, converter))
         PutUtf8(o, bytes);
-}
-
-int Base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    return c == '+' ? 62 : c == '/' ? 63 : -1;
 }
 
 // Base64 with or without its padding; false for any other character, padding inside the

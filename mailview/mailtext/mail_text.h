@@ -166,6 +166,8 @@ int Utf8FallbackOf(const char* charset);
 // U+10FFFF); with prefix, bytes cut inside a sequence that is right so far count too.
 // *multiByte, when given, gets the number of sequences of two bytes or more.
 int ScanUtf8(const unsigned char* bytes, size_t length, int prefix, size_t* multiByte);
+// The value of a base64 digit, -1 for any other character.
+int Base64Value(int c);
 
 // Limits of the walk through nested multiparts: a hostile mail can nest without end and
 // hold any number of parts, and a load must not read a large file through.
