@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The set-up's decisions, with apt-get, dpkg and sudo replaced by stand-ins on PATH that
 record their arguments and fail where a row tells them to. Runs anywhere, without root."""
-import os, subprocess, sys, tempfile
+import os, re, subprocess, sys, tempfile
 
 SETUP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "setup.sh")
 # While i386 is added and its index is unreadable, 'update' fails and so does every install
@@ -23,6 +23,7 @@ for p in "$@"; do case " $STUB_UNINSTALLABLE " in *" $p "*) echo "E: Unable to l
 [ -z "$STUB_BAD_DEBOOTSTRAP" ] || { echo "E: Couldn't download packages" >&2; exit 1; }
 mkdir -p "$4/etc/apt/sources.list.d" "$4/proc" "$4/dev" "$4/tmp"''',
     "chroot": 'echo "chroot $*" >>"$STUB/log"', "mount": ":", "umount": ":"}
+ROOT_VERSION = re.search(r"^version=(\d+)$", open(os.path.join(os.path.dirname(SETUP), "root32")).read(), re.M).group(1)
 ROOT_TOOLS = "debootstrap qemu-user-static qemu-system-x86 busybox-static cpio"
 EVERYTHING = ("g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cmake make clang "
               "libclang-rt-14-dev googletest socat zip unzip python3 util-linux fonts-ipafont-gothic wine32:i386")
@@ -67,7 +68,7 @@ for name, extra, rc, installs, words in ROWS:
         open(os.path.join(stub, "binfmt", "register"), "w").close()
         if extra.pop("root", None):
             os.makedirs(os.path.join(cache, "root"))
-            open(os.path.join(cache, "root", ".velmora-root32"), "w").write("1\n")
+            open(os.path.join(cache, "root", ".velmora-root32"), "w").write(ROOT_VERSION + "\n")
         if extra.pop("vm", None):
             os.makedirs(os.path.join(cache, "vm"))
             for f in ("vmlinuz", "initrd.gz"):
