@@ -89,13 +89,16 @@ bool IsHtmlType(const char* mediaType)
 // The code page of the HTML part a press shows (the record already says which): its
 // declared charset, or without one a meta element's in its first bytes; 0 when neither
 // names one a press converts, and the mail stays with the host.
-UINT HtmlCodePage(MailViewWinHook* controller, const char* declared)
+UINT HtmlCodePage(MailViewWinHook* controller, MailFileHead& file, const char* declared)
 {
     controller->htmlPart = 1;
     if (declared[0])
         return PartCodePage(declared);
     MailBodyBuffer head;
-    ExtractShownPart(controller, &head, kHtmlMetaScanBytes);
+    if (controller->nestedPart)
+        ExtractNestedTextPart(file, controller->boundary.Get(), &head, kHtmlMetaScanBytes, 1);
+    else
+        ExtractMailBody(file, controller->boundary.Get(), &head, kHtmlMetaScanBytes);
     char charset[kCharsetNameSize];
     if (head.size() < 2 ||
         FindHtmlMetaCharset(reinterpret_cast<const char*>(&head[0]), head.size() - 1, charset, sizeof charset) != 1)
@@ -112,55 +115,57 @@ bool KeepBoundary(MailViewWinHook* controller, const char* boundary)
 
 // A multipart other than multipart/alternative, walked to its first text/plain part (with
 // the HTML switch, to its first text/html part when it has none).
-UINT NestedCodePage(MailViewWinHook* controller, const ContentType& type)
+UINT NestedCodePage(MailViewWinHook* controller, MailFileHead& file, const ContentType& type)
 {
     TextPart part;
-    if (!type.boundary[0] || !FindNestedTextPart(controller->hwnd, type.boundary, &part, g_mailViewOptions.html))
+    if (!type.boundary[0] || !FindNestedTextPart(file, type.boundary, &part, g_mailViewOptions.html))
         return 0;
     // The press walks the file again from the message's boundary; without memory for it
     // the mail stays with the host.
     if (!KeepBoundary(controller, type.boundary))
         return 0;
     controller->nestedPart = 1;
-    return part.html ? HtmlCodePage(controller, part.charset) : PartCodePage(part.charset);
+    return part.html ? HtmlCodePage(controller, file, part.charset) : PartCodePage(part.charset);
 }
 
 // A multipart/alternative mail with its boundary: the classifier's rule (a part declares
 // UTF-8, the first part shown), and with the opt-in readings the first part's charset as
 // declared, its field folded with a space or a tab. A first part in HTML, with the HTML
 // switch, is shown as its text.
-UINT AlternativeCodePage(MailViewWinHook* controller)
+UINT AlternativeCodePage(MailViewWinHook* controller, MailFileHead& file)
 {
     ContentType first;
-    const bool typed = FirstPartType(controller->hwnd, controller->boundary.Get(), &first);
+    const bool typed = FirstPartType(file, controller->boundary.Get(), &first);
     UINT codePage = 0;
     if (typed && g_mailViewOptions.html && IsHtmlType(first.mediaType))
-        codePage = HtmlCodePage(controller, first.charset);
+        codePage = HtmlCodePage(controller, file, first.charset);
     else if (typed)
         codePage = PartCodePage(first.charset);
     // The classifier's rule still offers what it offered: the first part read as UTF-8.
-    if (!codePage && MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()))
+    if (!codePage && MultipartHasUtf8Part(file, controller->boundary.Get()))
         codePage = CP_UTF8;
     return codePage;
 }
 
 // What the mail offers with the opt-in readings on: its Content-Type read as MIME does, a
-// continuation line beginning with a space or a tab. The class is the classifier's.
+// continuation line beginning with a space or a tab. The class is the classifier's. The
+// file, when a reading needs it, is read once, its head only.
 UINT OptInCodePage(MailViewWinHook* controller, const char* headerText, int kind)
 {
+    MailFileHead file(controller->hwnd);
     ContentType type;
     ReadHeaderContentType(headerText, &type);   // without a copy: empty, the class decides
     const bool multipart = IsMultipartType(type) != 0;
     if (multipart && g_mailViewOptions.nested && std::strcmp(type.mediaType, "multipart/alternative") != 0) {
         // Whatever the classifier's substring search found ("type=multipart/alternative",
         // a charset parameter), the parts are what a press shows.
-        return NestedCodePage(controller, type);
+        return NestedCodePage(controller, file, type);
     }
     if (g_mailViewOptions.html && IsHtmlType(type.mediaType)) {
         // A single part: its body follows the message header, whatever boundary the
         // classifier's substring search took.
         controller->boundary.Reset();
-        return HtmlCodePage(controller, type.charset);
+        return HtmlCodePage(controller, file, type.charset);
     }
     if (kind == Utf8)
         return CP_UTF8;
@@ -169,7 +174,7 @@ UINT OptInCodePage(MailViewWinHook* controller, const char* headerText, int kind
         if (!controller->boundary.IsValid() &&
             (!g_mailViewOptions.nested || !type.boundary[0] || !KeepBoundary(controller, type.boundary)))
             return 0;
-        return AlternativeCodePage(controller);
+        return AlternativeCodePage(controller, file);
     }
     return multipart ? 0 : PartCodePage(type.charset);
 }
