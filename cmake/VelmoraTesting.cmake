@@ -3,6 +3,19 @@
 # Adds a GoogleTest program and runs it as one CTest test: natively, or under Wine in the
 # cross build. HOST makes the program the stand-in host: it exports the host functions
 # under their decorated names (all of them, or all but one).
+# Under software emulation (the 32-bit suite in a virtual machine) every program runs many
+# times slower: VELMORA_TIMEOUT_SCALE in the environment of the configure run stretches every
+# time-out by that factor.
+set(VELMORA_TIMEOUT_SCALE 1)
+if(DEFINED ENV{VELMORA_TIMEOUT_SCALE})
+  set(VELMORA_TIMEOUT_SCALE $ENV{VELMORA_TIMEOUT_SCALE})
+endif()
+# velmora_timeout(<var> <seconds>): the time-out a test gets, scaled.
+function(velmora_timeout var seconds)
+  math(EXPR scaled "${seconds} * ${VELMORA_TIMEOUT_SCALE}")
+  set(${var} ${scaled} PARENT_SCOPE)
+endfunction()
+
 function(velmora_test name)
   cmake_parse_arguments(T "NO_GTEST_MAIN" "HOST;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -18,6 +31,7 @@ function(velmora_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  velmora_timeout(T_TIMEOUT ${T_TIMEOUT})
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
   if(WIN32)

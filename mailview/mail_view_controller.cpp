@@ -4,6 +4,7 @@
 #include <string>
 
 #include "mailview/mail_file.h"
+#include "mailview/mail_header.h"
 #include "mailview/mailtext/ascii.h"
 #include "mailview/mailtext/html_text.h"
 #include "mailview/mailtext/mail_text.h"
@@ -191,6 +192,10 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
         if (!controller->hostPane)
             return 0;
     }
+    // The header text lives only for the load: its lines for the pane are kept now.
+    controller->headerBlock.clear();
+    if (g_mailViewOptions.headers)
+        HeaderBlockForPane(headerText, &controller->headerBlock);
     // The reader frees the slot's old boundary and may store a new one.
     char* slot = controller->boundary.Release();
     int kind = ClassifyMailHeader(headerText ? headerText : "", &slot);
@@ -268,6 +273,9 @@ void ToggleView(MailViewWinHook* controller)
             HtmlBodyToPaneText(body, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
         else if (body.size() > 1)
             BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
+        // A quoted copy leaves the header lines out: a reply quotes the text.
+        text.insert(0, controller->headerBlock);
+        controller->paneBodyStart = static_cast<LONG>(controller->headerBlock.size());
         // The file is read at every press, but the text the pane holds already is not given
         // again: rich edit takes far longer to replace a long text than to take a new one.
         if (text != controller->paneText) {

@@ -16,6 +16,7 @@ struct MailViewOptions {
     int charsets;   // the charsets of the table are converted through their code pages
     int html;       // a text/html part to show is shown as its text
     int autoShow;   // a load that offers the toggle ends pressed, the Unicode pane shown
+    int headers;    // the pane begins with the mail's From, To, Cc, Subject and Date
 };
 extern MailViewOptions g_mailViewOptions;
 

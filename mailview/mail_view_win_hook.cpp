@@ -40,7 +40,8 @@ MailViewWinHook::MailViewWinHook(HWND window)
       unicodePane(NULL),
       hostPane(NULL),
       hostView(NULL),
-      paneWndProc(NULL)
+      paneWndProc(NULL),
+      paneBodyStart(0)
 {
     std::memset(&button, 0, sizeof button);
     button.fsState = TBSTATE_ENABLED | TBSTATE_HIDDEN;

@@ -31,6 +31,8 @@ public:
     HWND hostView;          // the host's "AfxFrameOrView42s" window, once found
     WNDPROC paneWndProc;    // the Unicode pane's procedure before it was subclassed
     std::wstring paneText;  // the text last streamed into the Unicode pane
+    std::wstring headerBlock;   // with the Headers switch: the last load's header lines, or empty
+    LONG paneBodyStart;     // where the body begins in the pane, after the header lines
 };
 
 // Frees a record once its window's WM_DESTROY has passed (set as its releaseProc).

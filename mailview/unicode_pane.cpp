@@ -117,7 +117,7 @@ void RunPaneCommand(const MailViewWinHook* controller, HWND pane, WORD command)
         CopyToClipboard(pane, NULL);
         return;
     case IDM_PANE_QUOTED_COPY:
-        CopyToClipboard(pane, kQuotePrefix);
+        CopyToClipboard(pane, kQuotePrefix, controller->paneBodyStart);
         return;
     case IDM_PANE_SELECT_ALL:
         SelectAllText(pane);
@@ -358,12 +358,56 @@ MailViewWinHook* FindControllerByPane(HWND pane)
     return NULL;
 }
 
-void CopyToClipboard(HWND pane, const wchar_t* prefix)
+namespace {
+
+// The selection limited to what lies from a position on (no selection: everything from
+// there), for the time of one copy; the user's own selection comes back afterwards.
+class ClippedSelection {
+public:
+    ClippedSelection(HWND pane, const CHARRANGE& range, LONG from) : pane_(pane), saved_(range), empty_(false)
+    {
+        CHARRANGE clipped = range;
+        if (range.cpMin == range.cpMax) {
+            // As the copy of the whole text: the control's final paragraph mark left out.
+            GETTEXTLENGTHEX question = {GTL_DEFAULT, 1200};
+            clipped.cpMin = from;
+            clipped.cpMax = static_cast<LONG>(SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&question), 0));
+            empty_ = clipped.cpMax <= from;
+        } else if (clipped.cpMin < from) {
+            clipped.cpMin = from;
+            empty_ = range.cpMax != -1 && range.cpMax <= from;
+        }
+        if (!empty_)
+            SendMessageA(pane_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&clipped));
+    }
+    ~ClippedSelection()
+    {
+        if (!empty_)
+            SendMessageA(pane_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&saved_));
+    }
+    bool Empty() const { return empty_; }
+
+private:
+    HWND pane_;
+    CHARRANGE saved_;
+    bool empty_;
+};
+
+}  // namespace
+
+void CopyToClipboard(HWND pane, const wchar_t* prefix, LONG from)
 {
     CHARRANGE range;
     range.cpMin = 0;
     range.cpMax = 0;
     SendMessageA(pane, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    if (from > 0) {
+        ClippedSelection clipped(pane, range, from);
+        if (clipped.Empty())
+            return;
+        CopyToClipboard(pane, prefix);
+        return;
+    }
     WPARAM format = range.cpMin != range.cpMax ? (SFF_SELECTION | SF_UNICODE | SF_TEXT)
                                                : (SF_UNICODE | SF_TEXT);
 

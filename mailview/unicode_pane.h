@@ -34,5 +34,7 @@ DWORD CALLBACK StreamInCallback(DWORD_PTR cookie, LPBYTE buffer, LONG bytes, LON
 DWORD CALLBACK StreamOutCallback(DWORD_PTR cookie, LPBYTE buffer, LONG bytes, LONG* done);
 LRESULT CALLBACK UnicodePaneWndProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam);
 MailViewWinHook* FindControllerByPane(HWND pane);
-void CopyToClipboard(HWND pane, const wchar_t* prefix);
+// The selection, or without one the whole text; with from, only what lies from there on
+// (nothing when the selection ends before it).
+void CopyToClipboard(HWND pane, const wchar_t* prefix, LONG from = 0);
 void SelectAllText(HWND pane);

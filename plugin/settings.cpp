@@ -118,6 +118,7 @@ void ApplySettingsFile()
     g_mailViewOptions.charsets = 0;
     g_mailViewOptions.html = 0;
     g_mailViewOptions.autoShow = 0;
+    g_mailViewOptions.headers = 0;
     DebugTraceSetFallBack(0);
     DebugTraceRejectSetting(NULL);
     DebugTraceSetLogFolder(NULL);
@@ -132,5 +133,6 @@ void ApplySettingsFile()
     g_mailViewOptions.charsets = GetPrivateProfileIntA("Unicode", "Charsets", 0, file) != 0;
     g_mailViewOptions.html = GetPrivateProfileIntA("Unicode", "Html", 0, file) != 0;
     g_mailViewOptions.autoShow = GetPrivateProfileIntA("Unicode", "Auto", 0, file) != 0;
+    g_mailViewOptions.headers = GetPrivateProfileIntA("Unicode", "Headers", 0, file) != 0;
     ApplyTrace(folder, file);
 }

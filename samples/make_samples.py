@@ -131,6 +131,24 @@ def main():
     write("10-html-only.eml",
           crlf(header("HTML only", "text/html; charset=UTF-8", "quoted-printable")
                + quopri.encodestring(html_only.encode("utf-8")).decode()).encode())
+    # Header fields as modern mail writes them: an emoji Subject in two encoded-words split
+    # over a fold, a Hangul From in Q, an ISO-2022-JP name and raw UTF-8 among addresses.
+    subject = "🎉 Velmora 週末セール 🍣 本日まで".encode()
+    hangul = "".join("=%02X" % b for b in "김민준".encode())
+    headers_mail = "\n".join([
+        "From: =?UTF-8?Q?" + hangul + "?= <minjun@example.kr>",
+        "To: =?ISO-2022-JP?B?" + base64.b64encode("山田太郎".encode("iso2022_jp")).decode()
+        + "?= <taro@example.jp>,\n reader@example.jp",
+        "Cc: \"Dvořák, Antonín\" <dvorak@example.cz>",
+        "Subject: =?UTF-8?B?" + base64.b64encode(subject[:13]).decode() + "?=\n =?UTF-8?B?"
+        + base64.b64encode(subject[13:]).decode() + "?=",
+        "Date: Wed, 09 Dec 2026 18:30:00 +0900",
+        "Message-ID: <headers@example.kr>",
+        "MIME-Version: 1.0",
+        "Content-Type: text/plain; charset=UTF-8",
+        "Content-Transfer-Encoding: 8bit",
+    ]) + "\n\n"
+    write("11-headers.eml", crlf(headers_mail + "今週末のセールのお知らせです。\n안녕하세요! 🍣\n").encode())
 
 
 if __name__ == "__main__":

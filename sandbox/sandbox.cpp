@@ -8,7 +8,7 @@
 //   sandbox.exe [--samples <folder>] [--script <output folder>] [--settings on|off]
 //
 // --settings (off by default) writes Velmora.ini with every reading 1 or every reading 0
-// before the DLL starts (Auto is left at 0). The scripted session starts with them off.
+// before the DLL starts (Auto and Headers are left at 0). The scripted session starts with them off.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -32,6 +32,7 @@ const UINT kCommandNested = 0x9F12;
 const UINT kCommandCharsets = 0x9F13;
 const UINT kCommandHtml = 0x9F14;
 const UINT kCommandAuto = 0x9F15;
+const UINT kCommandHeaders = 0x9F16;
 const int kPaneQuotedCopy = 32788;   // the pane's context-menu entries, as a user picks them
 const int kPaneSelectAll = 32772;
 const int kPaneReply = 32779;
@@ -51,6 +52,7 @@ struct Settings {
     bool charsets;
     bool html;
     bool autoShow;
+    bool headers;
 };
 Settings g_settings;
 
@@ -79,7 +81,8 @@ bool WriteSettings()
     return WritePrivateProfileStringA("Unicode", "Nested", g_settings.nested ? "1" : "0", ini.c_str()) &&
            WritePrivateProfileStringA("Unicode", "Charsets", g_settings.charsets ? "1" : "0", ini.c_str()) &&
            WritePrivateProfileStringA("Unicode", "Html", g_settings.html ? "1" : "0", ini.c_str()) &&
-           WritePrivateProfileStringA("Unicode", "Auto", g_settings.autoShow ? "1" : "0", ini.c_str());
+           WritePrivateProfileStringA("Unicode", "Auto", g_settings.autoShow ? "1" : "0", ini.c_str()) &&
+           WritePrivateProfileStringA("Unicode", "Headers", g_settings.headers ? "1" : "0", ini.c_str());
 }
 
 void ShowSettingsInMenu()
@@ -89,6 +92,8 @@ void ShowSettingsInMenu()
                   MF_BYCOMMAND | (g_settings.charsets ? MF_CHECKED : MF_UNCHECKED));
     CheckMenuItem(g_settingsMenu, kCommandHtml, MF_BYCOMMAND | (g_settings.html ? MF_CHECKED : MF_UNCHECKED));
     CheckMenuItem(g_settingsMenu, kCommandAuto, MF_BYCOMMAND | (g_settings.autoShow ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(g_settingsMenu, kCommandHeaders,
+                  MF_BYCOMMAND | (g_settings.headers ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void ListMails()
@@ -144,12 +149,14 @@ void HandleCommand(HWND frame, WPARAM wParam, LPARAM lParam)
     } else if (LOWORD(wParam) == kCommandExit) {
         DestroyWindow(g_folder.frame);
     } else if (LOWORD(wParam) == kCommandNested || LOWORD(wParam) == kCommandCharsets ||
-               LOWORD(wParam) == kCommandHtml || LOWORD(wParam) == kCommandAuto) {
+               LOWORD(wParam) == kCommandHtml || LOWORD(wParam) == kCommandAuto ||
+               LOWORD(wParam) == kCommandHeaders) {
         Settings settings = g_settings;
         bool& flipped = LOWORD(wParam) == kCommandNested     ? settings.nested
                         : LOWORD(wParam) == kCommandCharsets ? settings.charsets
                         : LOWORD(wParam) == kCommandHtml     ? settings.html
-                                                             : settings.autoShow;
+                        : LOWORD(wParam) == kCommandAuto     ? settings.autoShow
+                                                             : settings.headers;
         flipped = !flipped;
         ApplySettings(settings);
     }
@@ -184,6 +191,7 @@ void AddFolderMenu()
     AppendMenuA(g_settingsMenu, MF_STRING, kCommandCharsets, "Other &charsets (Charsets=1)");
     AppendMenuA(g_settingsMenu, MF_STRING, kCommandHtml, "&HTML-only mails as text (Html=1)");
     AppendMenuA(g_settingsMenu, MF_STRING, kCommandAuto, "Unicode view opens by &itself (Auto=1)");
+    AppendMenuA(g_settingsMenu, MF_STRING, kCommandHeaders, "Header &fields in the Unicode view (Headers=1)");
     ShowSettingsInMenu();
     HMENU bar = CreateMenu();
     AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
@@ -391,6 +399,26 @@ int RunScript()
         WriteText("pane-auto.txt", ToUtf8(hostsim::RichEditText(pane)));
     SendMessageA(g_folder.frame, WM_COMMAND, kCommandAuto, 0);
     Settle();
+    // Headers=1: the pane begins with the header fields, the emoji Subject and Hangul From
+    // decoded; the quoted copy still quotes the body only.
+    SendMessageA(g_folder.frame, WM_COMMAND, kCommandHeaders, 0);
+    Select("11-headers.eml");
+    hostsim::ClickButton(g_view.toolbar, Toggle().idCommand);
+    Settle();
+    pane = hostsim::UnicodePane(g_view);
+    const std::wstring headers = pane && IsWindowVisible(pane) ? hostsim::RichEditText(pane) : L"";
+    Check(headers.compare(0, 8, L"From: \xAE40\xBBFC") == 0 &&
+              headers.find(L"Subject: \xD83C\xDF89 Velmora") != std::wstring::npos,
+          "header_fields_shown");
+    Check(SaveWindowPng(g_view.frame, (g_out + "view-headers.png").c_str()), "screenshot_headers");
+    WriteText("pane-headers.txt", ToUtf8(headers));
+    if (pane) {
+        SendMessageA(pane, WM_COMMAND, kPaneSelectAll, 0);
+        SendMessageA(pane, WM_COMMAND, kPaneQuotedCopy, 0);
+        Check(ClipboardText().compare(0, 3, L"> \x4ECA") == 0, "quoted_copy_of_the_body_only");
+    }
+    SendMessageA(g_folder.frame, WM_COMMAND, kCommandHeaders, 0);
+    Settle();
     for (const OptInMail& mail : kOptInMails) {
         std::string check = mail.check, output = mail.output;
         Select(mail.file);
@@ -464,6 +492,7 @@ int main(int argc, char** argv)
     // Written before the DLL starts, so that its first reading finds the state asked for.
     g_settings.nested = g_settings.charsets = g_settings.html = settingsOn;
     g_settings.autoShow = false;
+    g_settings.headers = false;
     if (!WriteSettings())
         std::fprintf(stderr, "sandbox: %s could not be written\n", SettingsFile().c_str());
     g_plugin.StartUp(0);

@@ -3,9 +3,10 @@
 # and registry lookups, the toggle, first and next mail's, header classification, and a
 # day's session of loads and presses) and
 # runs each under Wine, on a private X server, printing their figures and the machine they
-# ran on. The 32-bit build runs where this machine runs 32-bit programs, the x86-64 build
-# otherwise (or with VELMORA_NO_32BIT=1); every figure is labelled with the build it came
-# from.
+# ran on. The 32-bit build runs under the machine's 32-bit Wine, or under that of our i386
+# root entered by chroot (scripts/root32), never in its virtual machine, whose software
+# emulation would distort every time; the x86-64 build otherwise (or with
+# VELMORA_NO_32BIT=1). Every figure is labelled with the build it came from.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORA_BUILD:-$root/build}
@@ -13,8 +14,17 @@ jobs=$(nproc 2>/dev/null || echo 2)
 "$root/scripts/setup.sh"
 . "$root/scripts/wine-env"
 why=$(why_no_32bit)
+inroot=""
+if [ -n "$why" ] && [ "${VELMORA_NO_32BIT:-0}" != 1 ]; then
+  if [ "$(VELMORA_ROOT32_VM=0 "$root/scripts/root32" how 2>/dev/null)" = chroot ]; then
+    inroot="$root/scripts/root32 run env VELMORA_WINEARCH=win32"
+    why=""
+  else
+    why="$why, and the i386 root is not entered by chroot here (timings in a virtual machine would mean nothing)"
+  fi
+fi
 if [ -z "$why" ]; then
-  tree=win32 toolchain=mingw-i686 label="32-bit build"
+  tree=win32 toolchain=mingw-i686 label="32-bit build${inroot:+, in an i386 root}"
 else
   tree=win64 toolchain=mingw-x86_64 label="x86-64 build ($why)"
 fi
@@ -27,8 +37,11 @@ cmake --build "$build/$tree" --target benchmarks -j "$jobs" >/dev/null
 echo "build: $label"
 echo "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
 # Other work on the machine shows in the figures: the load says how much there was.
-echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $("$wine" --version 2>/dev/null || echo 'wine: unknown version')"
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+# shellcheck disable=SC2086
+$inroot sh -c 'echo "$("$1" --version 2>/dev/null || echo "wine: unknown version")"' sh "$wine"
+# shellcheck disable=SC2086
+$inroot xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   "$root/scripts/wine-session" "$build/$tree/wineprefix" \
   sh -c 'status=0; for b in "$1"/bin/*_bench.exe; do echo "== $(basename "$b" .exe) ($2)"; "$3" "$b" || status=1; done
          # The peak working set of one press, each in a process of its own, beside that of a

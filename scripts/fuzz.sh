@@ -19,7 +19,7 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
   export TMPDIR
 fi
 status=0
-for target in classify_header extract_body multipart_utf8 stream_readers html_text; do
+for target in classify_header extract_body multipart_utf8 stream_readers html_text header_text; do
   dir=$work/$target
   mkdir -p "$dir/corpus" "$dir/findings"
   touch "$dir/started"

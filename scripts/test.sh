@@ -1,10 +1,12 @@
 #!/bin/sh
 # The whole test suite on a fresh machine: installs what is missing, builds the trees,
 # runs the native tests under the sanitizers, a short fuzz run, and the Windows tests under
-# Wine on a private X server: the 64-bit suite always, the 32-bit suite where this
-# machine runs 32-bit programs (its kernel runs them and 32-bit Wine could be installed).
-# VELMORA_NO_32BIT=1 takes the path of a machine that can't, on any machine. The 32-bit DLL's file checks (format, exports, imports,
-# reproducible bytes) run either way: they only read it.
+# Wine on a private X server: the 64-bit suite always, and the 32-bit suite (the product)
+# under the machine's own 32-bit Wine where it has one, else under the 32-bit Wine of an i386
+# root of ours (scripts/root32): by chroot where the kernel runs i386 programs, in a small
+# virtual machine where it doesn't (VELMORA_NO_VM=1 leaves that out). VELMORA_NO_32BIT=1
+# skips the 32-bit suite on any machine. The 32-bit DLL's file checks (format, exports,
+# imports, reproducible bytes) run either way, on the machine itself: they only read it.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORA_BUILD:-$root/build}
@@ -12,7 +14,19 @@ build=${VELMORA_BUILD:-$root/build}
 
 . "$root/scripts/wine-env"
 why=$(why_no_32bit)
+how32=""
 if [ -z "$why" ]; then
+  how32="under 32-bit Wine"
+elif [ "${VELMORA_NO_32BIT:-0}" != 1 ]; then
+  err=$(mktemp)
+  case $("$root/scripts/root32" how 2>"$err") in
+    chroot) how32="under 32-bit Wine in an i386 root" ;;
+    vm) how32="under 32-bit Wine in a virtual machine" ;;
+    *) why="$why, and no i386 root: $(cat "$err")" ;;
+  esac
+  rm -f "$err"
+fi
+if [ -n "$how32" ]; then
   run32=1
   why32=""
 else
@@ -21,7 +35,7 @@ else
 fi
 # summary <runs|ran>: which suites run and which are skipped, and why.
 summary() {
-  echo "   32-bit Windows suite (the product, under 32-bit Wine): ${why32:-$1}"
+  echo "   32-bit Windows suite (the product${how32:+, $how32}): ${why32:-$1}"
   if [ $run32 = 1 ]; then
     echo "   64-bit Windows suite (under 64-bit Wine): $1, but for the soak runs, which the 32-bit suite has"
   else
@@ -81,9 +95,17 @@ if [ $run32 = 1 ]; then
 else
   windows win64 win64
 fi
-if [ $run32 = 1 ]; then
+if [ $run32 = 1 ] && [ "$how32" = "under 32-bit Wine" ]; then
   echo "== 32-bit Windows tests under 32-bit Wine"
   windows win32 win32
+elif [ $run32 = 1 ]; then
+  echo "== 32-bit Windows tests $how32"
+  # Inside, the Windows programs; the file checks need the machine's MinGW tools.
+  suite "$root/scripts/root32" run env VELMORA_WINEARCH=win32 \
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+    "$root/scripts/wine-session" "$build/win32/wineprefix" \
+    ctest --test-dir "$build/win32" --output-on-failure -j "$jobs" -L wine ${VELMORA_CTEST_ARGS:-}
+  suite ctest --test-dir "$build/win32" --output-on-failure -L file
 else
   echo "== 32-bit DLL file checks only: the 32-bit suite is $why32"
   suite ctest --test-dir "$build/win32" --output-on-failure -L file

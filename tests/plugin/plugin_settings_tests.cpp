@@ -335,3 +335,56 @@ TEST_F(SettingsTest, TraceGoesWhereTheFileSays)
     SettingsPlugin().StartUp(0);
     DestroyWindow(dialog.window);
 }
+
+// Headers=1 (Headers=0 in the build at 0): the pane begins with the header lines, one row a
+// rule; then the quoted copy, which quotes the body only.
+TEST_F(SettingsTest, HeadersBeginThePane)
+{
+    std::string ini = kSettings;
+    ini.insert(ini.find("\r\n") + 2, kOn ? "Headers=1\r\n" : "Headers=0\r\n");
+    ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", ini));
+    SettingsPlugin().StartUp(0);
+    auto mail = [](const std::string& fields) { return WithCrlf(fields + "\nContent-Type: text/plain; charset=utf-8\n\n") + "caf\xC3\xA9\r\n"; };
+    const std::wstring lacking = IsValidCodePage(54936) ? L"\xD842\xDFB7" : L"=?gb18030?B?lTSyNQ==?=";
+    const struct {
+        const char* what;
+        std::string mail;
+        std::wstring lines;
+    } rows[] = {
+        {"five fields in order, Cc left out", mail("Date: d\nSubject: s\n t\nTo: a@x, b@x\nX-Cc: c\nFrom: f"),
+         L"From: f\nTo: a@x, b@x\nSubject: s t\nDate: d\n\n"},
+        {"encoded-words", mail("Subject: =?UTF-8?B?8J+OiQ==?= =?utf-8?q?_Party?=\nFrom: =?utf-8?q?=ED=95=9C=EA=B8=80?= <h@x>"),
+         L"From: \xD55C\xAE00 <h@x>\nSubject: \xD83C\xDF89 Party\n\n"},
+        {"a charset of the table, ISO-2022-JP", mail("From: =?iso-8859-2?q?=A3?=\nSubject: =?iso-2022-jp?B?GyRCRnxLXBsoQg==?="),
+         L"From: \x141\nSubject: \x65E5\x672C\n\n"},
+        {"raw UTF-8, raw Shift_JIS", mail("From: \x93\xFA\nSubject: \xC3\xA9"), L"From: \x65E5\nSubject: \xE9\n\n"},
+        {"malformed, and a charset the system may lack", mail("Subject: =?utf-8?B?4g=x?= =?gb18030?B?lTSyNQ==?="),
+         L"Subject: =?utf-8?B?4g=x?= " + lacking + L"\n\n"},
+        {"a 2,000-character Subject", mail("Subject: " + std::string(2000, 'x')), L"Subject: " + std::wstring(299, L'x') + L"\n\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ((kOn ? row.lines : L"") + L"caf\xE9\n", Shown(row.mail));
+    }
+    HWND pane = e2e::UnicodePane(view_);
+    auto copied = [&](WORD command) {
+        SendMessageA(pane, WM_COMMAND, command, 0);
+        std::wstring text;
+        if (OpenClipboard(NULL)) {
+            const wchar_t* data = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
+            text = data ? data : L"";
+            GlobalUnlock(GetClipboardData(CF_UNICODETEXT));
+            CloseClipboard();
+        }
+        return text;
+    };
+    EXPECT_EQ(L"> caf\xE9\r\n", copied(32788)) << "quoted, no selection";
+    SendMessageA(pane, EM_SETSEL, 0, -1);
+    EXPECT_EQ(L"> caf\xE9\r\n\r\n", copied(32788)) << "quoted, all selected";
+    const std::wstring all = copied(32771);
+    EXPECT_EQ((kOn ? L"Subject: " + std::wstring(299, L'x') + L"\r\n\r\n" : L"") + L"caf\xE9\r\n\r\n", all);
+    SendMessageA(pane, EM_SETSEL, 0, 3);
+    EXPECT_EQ(kOn ? all : L"> caf", copied(32788)) << "quoted, only the header selected: nothing copied";
+    ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", kSettings));
+    SettingsPlugin().StartUp(0);
+}

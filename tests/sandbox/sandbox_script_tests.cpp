@@ -98,7 +98,8 @@ TEST_F(SandboxScript, EveryStepOfTheSessionSucceeds)
                             "toggle_hidden_for_charset_with_settings_off", "settings_on",
                             "unicode_pane_shown_for_nested", "unicode_pane_shown_for_charset",
                             "unicode_pane_shown_for_euc_kr", "unicode_pane_shown_for_html",
-                            "html_shown_as_text", "unicode_pane_shown_by_itself",
+                            "html_shown_as_text", "unicode_pane_shown_by_itself", "header_fields_shown",
+                            "quoted_copy_of_the_body_only",
                             "settings_off_again",
                             "toggle_hidden_after_settings_off"};
     for (const char* check : checks)
@@ -144,6 +145,7 @@ TEST_F(SandboxScript, TheSettingsShowTheNestedPartAndOtherCharsetsInThePane)
         // A table row's cells, beyond the BMP; a list item; a link with its address.
         {"pane-html.txt", "\xF0\xA0\xAE\xB7\xE9\x87\x8E\xE5\xAE\xB6\xE3\x81\xAE\xE5\x99\xA8\t2\t\xC2\xA5" "1,200"},
         {"pane-html.txt", "\xE2\x80\xA2 \xE3\x81\x8A\xE5\xB1\x8A\xE3\x81\x91\xEF\xBC\x9A\xC5\x81\xC3\xB3\x64\xC5\xBA"},
+        {"pane-headers.txt", "Subject: \xF0\x9F\x8E\x89 Velmora \xE9\x80\xB1\xE6\x9C\xAB"},  // 🎉 Velmora 週末
         {"pane-html.txt", "\xE6\xB3\xA8\xE6\x96\x87\xE5\xB1\xA5\xE6\xAD\xB4 <https://shop.example.jp/orders/1234>"},
     };
     for (const auto& row : rows)
@@ -158,7 +160,7 @@ TEST_F(SandboxScript, TheSettingsShowTheNestedPartAndOtherCharsetsInThePane)
 TEST_F(SandboxScript, ScreenshotsArePngImagesOfTheWindows)
 {
     const char* names[] = {"view-before-toggle.png", "view-after-toggle.png", "open-file-window.png",
-                           "view-nested.png", "view-charset.png", "view-euc-kr.png", "view-html.png"};
+                           "view-nested.png", "view-charset.png", "view-euc-kr.png", "view-html.png", "view-headers.png"};
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
         std::string png = ReadFile(out_ + names[i]);
         ASSERT_GT(png.size(), 33u) << names[i];

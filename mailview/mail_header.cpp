@@ -1,0 +1,36 @@
+#include "mailview/mail_header.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <new>
+
+#include "mailview/mailtext/header_text.h"
+
+namespace {
+
+// A code page this system lacks leaves the encoded-word as written, never shown wrong.
+int ConvertCodePage(void*, unsigned codePage, const char* bytes, size_t length, PaneUnit* out, size_t room)
+{
+    if (length > INT_MAX || room > INT_MAX || !IsValidCodePage(codePage))
+        return -1;
+    const int units =
+        MultiByteToWideChar(codePage, 0, bytes, static_cast<int>(length), out, static_cast<int>(room));
+    return units > 0 ? units : -1;
+}
+
+}  // namespace
+
+void HeaderBlockForPane(const char* headerText, std::wstring* block)
+{
+    block->clear();
+    if (!headerText)
+        return;
+    const HeaderConverter converter = {ConvertCodePage, NULL};
+    try {
+        block->resize(kHeaderBlockUnits);
+        block->resize(HeaderBlockText(headerText, &(*block)[0], block->size(), converter));
+    } catch (const std::bad_alloc&) {
+        block->clear();
+    }
+}
