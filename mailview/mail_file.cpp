@@ -54,7 +54,7 @@ void ExtractNestedTextPart(HWND view, const char* boundary, MailBodyBuffer* buff
         DecodeBase64Body(buffer);
 }
 
-MailFileHead::MailFileHead(HWND view) : view_(view), state_(0)
+MailFileHead::MailFileHead(HWND view) : view_(view), state_(0), cut_(false)
 {
     OpenMailStream(&stream_, NULL);
 }
@@ -67,6 +67,7 @@ MailStream* MailFileHead::Stream()
         if (OpenMailStream(&file, HostViewGetPath(view_))) {
             const long rest = MailStreamRemaining(&file);
             const size_t wanted = rest < 0 ? kLoadHeadBytes : std::min(static_cast<size_t>(rest), kLoadHeadBytes);
+            cut_ = rest < 0 || static_cast<size_t>(rest) > kLoadHeadBytes;
             try {
                 bytes_.resize(wanted + 1);   // never empty, so that its data has an address
                 bytes_.resize(std::fread(&bytes_[0], 1, wanted, file.file));
@@ -216,6 +217,25 @@ size_t TextLength(const MailBodyBuffer& body)
 }
 
 }  // namespace
+
+bool BodyReadsAsUtf8(const char* charset, const MailBodyBuffer& head, size_t limit)
+{
+    const int rule = Utf8FallbackOf(charset);
+    if (rule == NoUtf8Fallback || head.empty())
+        return false;
+    const size_t length = TextLength(head);
+    const bool prefix = length >= limit;
+    size_t sequences = 0;
+    if (!ScanUtf8(&head[0], length, prefix, &sequences) || sequences == 0)
+        return false;
+    if (rule != Utf8WhenUndecodable)
+        return true;
+    const UINT codePage = UsableCodePage(charset);
+    const char* text = reinterpret_cast<const char*>(&head[0]);
+    const size_t whole = prefix ? WholeCharacters(text, head.size(), length, codePage) : length;
+    return codePage == 0 || whole > INT_MAX ||
+           MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, static_cast<int>(whole), NULL, 0) <= 0;
+}
 
 bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane,
                     UINT codePage)

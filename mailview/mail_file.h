@@ -25,10 +25,13 @@ public:
     MailFileHead& operator=(const MailFileHead&) = delete;
     // A stream over the head; null when the file can't be read.
     MailStream* Stream();
+    // True when the file goes on past the head.
+    bool Cut() const { return cut_; }
 
 private:
     HWND view_;
     int state_;   // 0: not read yet, 1: read, -1: unreadable
+    bool cut_;
     MailBodyBuffer bytes_;
     MailStream stream_;
 };
@@ -54,6 +57,14 @@ bool FindNestedTextPart(HWND view, const char* boundary, TextPart* part, int orH
 // be read or the part is not found.
 void ExtractNestedTextPart(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit = kWholeBody,
                            int orHtml = 0);
+// The opt-in UTF-8 reading reads this much of a body, the walk's own bound: the load
+// stays a bounded read.
+const size_t kUtf8ScanBytes = static_cast<size_t>(kPartSearchBytes);
+// True when a body declared in charset is to be read as UTF-8 instead (Utf8FallbackOf's
+// rule): head holds its first bytes and a NUL, read with the limit given (a head that
+// reaches it may end inside a character). A double-byte code page that this system lacks
+// can't decode it.
+bool BodyReadsAsUtf8(const char* charset, const MailBodyBuffer& head, size_t limit);
 // Replaces the buffer's base64 text (and its NUL) by the decoded bytes and a NUL. A body
 // the decoder rejects keeps its text.
 void DecodeBase64Body(MailBodyBuffer* buffer);

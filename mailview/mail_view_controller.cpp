@@ -82,29 +82,74 @@ void ExtractShownPart(MailViewWinHook* controller, MailBodyBuffer* body, size_t 
         ExtractMailBody(controller->hwnd, controller->boundary.Get(), body, limit);
 }
 
+// The same at a load, from the head of the file the load read.
+void ExtractLoadedPart(MailViewWinHook* controller, MailFileHead& file, MailBodyBuffer* body, size_t limit)
+{
+    if (controller->nestedPart)
+        ExtractNestedTextPart(file, controller->boundary.Get(), body, limit, controller->htmlPart);
+    else
+        ExtractMailBody(file, controller->boundary.Get(), body, limit);
+}
+
+// What the UTF-8 scans take for the whole part: kUtf8ScanBytes of it, or as much as the
+// head holds of a file longer than the head (0: any length is a prefix).
+size_t ScanLimit(MailFileHead& file)
+{
+    return file.Cut() ? 0 : kUtf8ScanBytes;
+}
+
+// The code page of the text part a press shows (the record already says which): its
+// charset's, and with the opt-in charsets UTF-8 where its label (none, us-ascii, one of the
+// table's) can't decode the body and UTF-8 can. The body's first MB decides, as far as the
+// head holds it. head, when given, holds that much of the part already.
+UINT TextCodePage(MailViewWinHook* controller, MailFileHead& file, const char* charset,
+                  const MailBodyBuffer* head = NULL)
+{
+    const UINT codePage = PartCodePage(charset);
+    if (codePage == CP_UTF8 || !g_mailViewOptions.charsets || Utf8FallbackOf(charset) == NoUtf8Fallback)
+        return codePage;
+    MailBodyBuffer read;
+    if (!head) {
+        ExtractLoadedPart(controller, file, &read, kUtf8ScanBytes);
+        head = &read;
+    }
+    return BodyReadsAsUtf8(charset, *head, ScanLimit(file)) ? CP_UTF8 : codePage;
+}
+
 bool IsHtmlType(const char* mediaType)
 {
     return std::strcmp(mediaType, "text/html") == 0;
 }
 
+// A part without a type is plain text; only such a part may be found to be UTF-8 without
+// naming a charset.
+bool IsPlainType(const char* mediaType)
+{
+    return !mediaType[0] || std::strcmp(mediaType, "text/plain") == 0;
+}
+
 // The code page of the HTML part a press shows (the record already says which): its
 // declared charset, or without one a meta element's in its first bytes; 0 when neither
-// names one a press converts, and the mail stays with the host.
+// names one a press converts, and the mail stays with the host. A part that names none, or
+// us-ascii, is read as UTF-8 when its bytes are valid UTF-8: its markup is the point.
 UINT HtmlCodePage(MailViewWinHook* controller, MailFileHead& file, const char* declared)
 {
     controller->htmlPart = 1;
-    if (declared[0])
+    const bool ascii = CompareNameNoCase(declared, "us-ascii") == 0;
+    if (declared[0] && !ascii && (!g_mailViewOptions.charsets || Utf8FallbackOf(declared) == NoUtf8Fallback))
         return PartCodePage(declared);
     MailBodyBuffer head;
-    if (controller->nestedPart)
-        ExtractNestedTextPart(file, controller->boundary.Get(), &head, kHtmlMetaScanBytes, 1);
-    else
-        ExtractMailBody(file, controller->boundary.Get(), &head, kHtmlMetaScanBytes);
-    char charset[kCharsetNameSize];
-    if (head.size() < 2 ||
-        FindHtmlMetaCharset(reinterpret_cast<const char*>(&head[0]), head.size() - 1, charset, sizeof charset) != 1)
-        return 0;
-    return PartCodePage(charset);
+    ExtractLoadedPart(controller, file, &head, kUtf8ScanBytes);
+    char meta[kCharsetNameSize];
+    const char* charset = declared;
+    if (!declared[0] && head.size() >= 2 &&
+        FindHtmlMetaCharset(reinterpret_cast<const char*>(&head[0]), head.size() - 1, meta, sizeof meta) == 1)
+        charset = meta;
+    if (!charset[0] || CompareNameNoCase(charset, "us-ascii") == 0) {
+        const size_t length = head.empty() ? 0 : std::strlen(reinterpret_cast<const char*>(&head[0]));
+        return length > 0 && ScanUtf8(&head[0], length, length >= ScanLimit(file), NULL) ? CP_UTF8 : 0;
+    }
+    return TextCodePage(controller, file, charset, &head);
 }
 
 // Keeps the boundary a press walks the file from; false without memory for it.
@@ -126,7 +171,7 @@ UINT NestedCodePage(MailViewWinHook* controller, MailFileHead& file, const Conte
     if (!KeepBoundary(controller, type.boundary))
         return 0;
     controller->nestedPart = 1;
-    return part.html ? HtmlCodePage(controller, file, part.charset) : PartCodePage(part.charset);
+    return part.html ? HtmlCodePage(controller, file, part.charset) : TextCodePage(controller, file, part.charset);
 }
 
 // A multipart/alternative mail with its boundary: the classifier's rule (a part declares
@@ -140,7 +185,9 @@ UINT AlternativeCodePage(MailViewWinHook* controller, MailFileHead& file)
     UINT codePage = 0;
     if (typed && g_mailViewOptions.html && IsHtmlType(first.mediaType))
         codePage = HtmlCodePage(controller, file, first.charset);
-    else if (typed)
+    else if (!typed || IsPlainType(first.mediaType))
+        codePage = TextCodePage(controller, file, first.charset);
+    else
         codePage = PartCodePage(first.charset);
     // The classifier's rule still offers what it offered: the first part read as UTF-8.
     if (!codePage && MultipartHasUtf8Part(file, controller->boundary.Get()))
@@ -177,7 +224,9 @@ UINT OptInCodePage(MailViewWinHook* controller, const char* headerText, int kind
             return 0;
         return AlternativeCodePage(controller, file);
     }
-    return multipart ? 0 : PartCodePage(type.charset);
+    if (multipart)
+        return 0;
+    return IsPlainType(type.mediaType) ? TextCodePage(controller, file, type.charset) : PartCodePage(type.charset);
 }
 
 DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)

@@ -62,6 +62,18 @@ char* ReadUnfoldedField(char* buffer, int count, MailStream* stream, int spaceFo
     return buffer;
 }
 
+bool FieldGoesOn(MailStream* stream, int spaceFolds)
+{
+    const long at = TellMailStream(stream);
+    int c = ReadMailChar(stream);
+    if (c == '\n') {
+        c = ReadMailChar(stream);
+        c = c == '\t' || (spaceFolds && c == ' ') ? c : EOF;
+    }
+    SeekMailStream(stream, at);
+    return c != EOF;
+}
+
 bool IsUtf8ContentTypeField(MailStream* stream)
 {
     long start = TellMailStream(stream);

@@ -76,6 +76,9 @@ enum { kFieldBufferSize = 300, kFieldCount = kFieldBufferSize - 1 };
 // characters are stored the read stops without a terminator and the caller terminates at
 // index count. Null when nothing was read.
 char* ReadUnfoldedField(char* buffer, int count, MailStream* stream, int spaceFolds = 0);
+// After a read that filled its count: true when the field goes on (a line feed ends it
+// unless a tab, with spaceFolds a tab or a space, follows). The stream stays where it is.
+bool FieldGoesOn(MailStream* stream, int spaceFolds);
 // After a line-start 'C' or 'c': true, stream after the field, when the field is a
 // Content-Type naming "utf-8" within its first 299 characters; else the stream goes back.
 bool IsUtf8ContentTypeField(MailStream* stream);
@@ -162,6 +165,18 @@ int IsMultipartType(const ContentType& type);
 // The Windows code page of a charset name of the table, the name compared whole with ASCII
 // letters folded; 0 for any other name. Japanese charsets and US-ASCII are not in it.
 unsigned CharsetCodePage(const char* name);
+
+// The opt-in reading of a body as UTF-8 where its label can't decode it. NoUtf8Fallback:
+// never (UTF-8 itself, a charset left to the host); Utf8WhenValid: when the body is valid
+// UTF-8 with a sequence of two bytes or more (no charset, us-ascii, a single-byte charset of
+// the table, utf-7); Utf8WhenUndecodable: that, and the declared double-byte code page
+// rejects the bytes (the caller's test).
+enum Utf8Fallback { NoUtf8Fallback = 0, Utf8WhenValid = 1, Utf8WhenUndecodable = 2 };
+int Utf8FallbackOf(const char* charset);
+// 1 when the bytes are valid UTF-8 (no overlong form, surrogate, or code point beyond
+// U+10FFFF); with prefix, bytes cut inside a sequence that is right so far count too.
+// *multiByte, when given, gets the number of sequences of two bytes or more.
+int ScanUtf8(const unsigned char* bytes, size_t length, int prefix, size_t* multiByte);
 
 // Limits of the walk through nested multiparts: a hostile mail can nest without end and
 // hold any number of parts, and a load must not read a large file through.

@@ -90,7 +90,8 @@ struct PartHeader {
 
 bool IsAttachment(const char* value)
 {
-    while (*value == ' ' || *value == '\t')
+    // A value folded onto the next line keeps that line feed before the fold's blank.
+    while (*value == ' ' || *value == '\t' || *value == '\r' || *value == '\n')
         ++value;
     if (ComparePrefixNoCase(value, "attachment") != 0)
         return false;
@@ -112,7 +113,8 @@ void ReadPartField(MailStream* stream, PartHeader* header, bool* disposed)
         if (!header->typed && ComparePrefixNoCase(field, kType) == 0) {
             header->typed = true;
             // A field that filled the buffer may have lost the end of its last parameter.
-            ParseContentType(field + sizeof kType - 1, &header->type, std::strlen(field) >= kFieldCount);
+            const bool cut = std::strlen(field) >= kFieldCount && FieldGoesOn(stream, 1);
+            ParseContentType(field + sizeof kType - 1, &header->type, cut);
         } else if (!*disposed && ComparePrefixNoCase(field, kDisposition) == 0) {
             *disposed = true;
             header->attachment = IsAttachment(field + sizeof kDisposition - 1);

@@ -214,9 +214,9 @@ TEST(MailRobustness, PublicSampleMails)
 
 namespace {
 
-// The first text/plain part of a multipart file, as "charset|encoding|body"; "none" when
-// the walk finds none. Both line-end styles must agree, and the load's walk with the press's.
-std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody)
+// The first text/plain part of a multipart file, as "charset|encoding|body" (else its first text/html part, "html:"
+// first); "none" when the walk finds none. Both line-end styles must agree, and the load's walk with the press's.
+std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody, int orHtml = 0)
 {
     ContentType top;
     ReadHeaderContentType(lfMail.substr(0, lfMail.find("\n\n") + 1).c_str(), &top);
@@ -224,18 +224,18 @@ std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody)
     auto files = WriteTwins(lfMail);
     TextPart found, twin;
     MailBodyBuffer a, b;
-    int encoding = ExtractTextPartFromFile(files.first.c_str(), boundary, &a, limit, &found);
-    EXPECT_EQ(encoding, ExtractTextPartFromFile(files.second.c_str(), boundary, &b, limit, &twin));
+    int encoding = ExtractTextPartFromFile(files.first.c_str(), boundary, &a, limit, &found, orHtml);
+    EXPECT_EQ(encoding, ExtractTextPartFromFile(files.second.c_str(), boundary, &b, limit, &twin, orHtml));
     EXPECT_EQ(a, b);
-    int located = FindFirstTextPart(files.first.c_str(), boundary, &twin);
-    EXPECT_EQ(located, FindFirstTextPart(files.second.c_str(), boundary, NULL));
+    int located = FindFirstTextPart(files.first.c_str(), boundary, &twin, orHtml);
+    EXPECT_EQ(located, FindFirstTextPart(files.second.c_str(), boundary, NULL, orHtml));
     if (!located) {
         EXPECT_TRUE(a.empty());
-        return "none";
+        return orHtml ? "none" : TextPartOf(lfMail, limit, 1);
     }
     EXPECT_EQ(found.bodyOffset, twin.bodyOffset);
     EXPECT_TRUE(!a.empty() && a.back() == 0);
-    return std::string(found.charset) + "|" + std::to_string(encoding) + "|" +
+    return std::string(found.html ? "html:" : "") + found.charset + "|" + std::to_string(encoding) + "|" +
            (a.empty() ? "" : std::string(a.begin(), a.end() - 1));
 }
 
@@ -258,6 +258,11 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
         for (int i = 0; i < parts; ++i)
             mail += "Content-Type: image/gif\n\nGIF\n--m\n";
         return mail + text;
+    };
+    // A text file, then the text; a part whose Content-Type field, ending so, is n long.
+    auto Disposed = [&](std::string d) { return mixed + "--m\nContent-Disposition:" + d + "\n\nnotes\n--m\n" + text; };
+    auto TypeOf = [&](size_t n, std::string e) {
+        return mixed + "--m\nContent-Type: text/plain; name=\"" + std::string(n - 35 - e.size(), 'n') + "\"; " + e + "\n\nx\n";
     };
     const struct {
         const char* what;
@@ -296,7 +301,10 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
         {"no plain text anywhere",
          "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: text/html\n\nh\n--m--\n"
          "--m\nContent-Type: text/plain\n\nafter the close\n",
-         "none"},
+         "html:|0|h\n"},
+        {"two HTML parts: the first, read where the walk found it", mixed + "--m\nContent-Type: text/html; charset=big5\n"
+         "Content-Transfer-Encoding: base64\n\nPGI+\n--m\nContent-Type: text/html\n\nsecond\n--m--\n", "html:big5|1|PGI+\n"},
+        {"an attached HTML part only", mixed + "--m\nContent-Type: text/html\nContent-Disposition: attachment\n\nh\n", "none"},
         {"a multipart without a boundary is a part like any other",
          "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: multipart/alternative\n\n--x\n"
          "Content-Type: text/plain\n\nno\n--m\n" + text, "UTF-8|2|caf\xC3\xA9\n"},
@@ -311,9 +319,14 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
         {"a text file sent with the mail is passed over",
          mixed + "--m\nContent-Type: text/plain\nContent-Disposition: Attachment;\n filename=a.txt\n\na\n--m\n" + text,
          kCafe},
-        {"a field cut to its buffer loses its last parameter",
-         mixed + "--m\nContent-Type: text/plain; name=\"" + std::string(247, 'n') + "\"; charset=iso-8859-15\n\nx\n",
-         "|0|x\n"},
+        {"folded after the colon", Disposed("\n attachment; filename=a"), kCafe}, {"tab", Disposed("\n\tattachment"), kCafe},
+        {"bare", Disposed(" attachment"), kCafe}, {"attachmentx", Disposed(" attachmentx"), "|0|notes\n"},
+        {"the first counts", Disposed(" inline\nContent-Disposition: attachment"), "|0|notes\n"},
+        // Only a field longer than its buffer (299 characters after its first) is cut.
+        {"298", TypeOf(298, "charset=koi8-r"), "koi8-r|0|x\n"}, {"299", TypeOf(299, "charset=koi8-r"), "koi8-r|0|x\n"},
+        {"300", TypeOf(300, "charset=koi8-r "), "koi8-r|0|x\n"}, {"301", TypeOf(301, "charset=iso-8859-15"), "|0|x\n"},
+        {"300, folded on", TypeOf(315, "charset=koi8-r\n format=flowed"), "|0|x\n"},
+        {"cut after the charset", TypeOf(301, "charset=koi8-r; name=x"), "koi8-r|0|x\n"},
         {"an outer delimiter ends the text of an inner multipart left open",
          mixed + "--m\nContent-Type: multipart/alternative; boundary=a\n\n--a\n" + text + "--m\n\nfile\n", kCafe},
         {"equal boundaries: the inner owns its close delimiter",

@@ -272,7 +272,8 @@ TEST(ContentTypeParameters, CharsetTableNamesItsCodePages)
         const char* name;
         unsigned codePage;
     } rows[] = {
-        {"iso-8859-1", 28591},   {"ISO-8859-9", 28599}, {"iso-8859-13", 28603}, {"iso-8859-15", 28605},
+        {"iso-8859-1", 1252}, {"Latin1", 1252}, {"iso_8859-1:1987", 1252}, {"cp819", 1252}, {"ISO-8859-9", 1254},
+        {"latin5", 1254}, {"iso-8859-11", 874}, {"TIS-620", 874}, {"iso-8859-13", 28603}, {"iso-8859-15", 28605},
         {"Windows-1250", 1250},  {"windows-1258", 1258}, {"KOI8-R", 20866},     {"koi8-u", 21866},
         {"EUC-KR", 949},         {"ks_c_5601-1987", 949}, {"GB2312", 936},      {"gbk", 936},
         {"GB18030", 54936},      {"Big5", 950},        {"iso-8859-2", 28592},  {"iso-8859-3", 28593},
@@ -288,4 +289,26 @@ TEST(ContentTypeParameters, CharsetTableNamesItsCodePages)
     for (const auto& row : rows)
         EXPECT_EQ(row.codePage, CharsetCodePage(row.name)) << row.name;
     EXPECT_EQ(0u, CharsetCodePage(NULL));
+    // Labels that give way to valid UTF-8 (1), only where their double-byte code page fails (2), never (0).
+    const std::pair<const char*, int> labels[] = {{"", 1}, {"US-ASCII", 1}, {"iso-8859-1", 1}, {"utf-7", 1}, {"gbk", 2},
+        {"big5", 2}, {"euc-kr", 2}, {"gb18030", 2}, {"utf-8", 0}, {"shift_jis", 0}, {"ascii ", 0}, {"x-y", 0}};
+    for (const auto& label : labels)
+        EXPECT_EQ(label.second, Utf8FallbackOf(label.first)) << label.first;
+}
+
+TEST(ContentTypeParameters, Utf8IsValidOnlyInItsShortestFormsAndItsRange)
+{
+    // Valid, valid as a start, sequences of 2+ bytes; then overlong, surrogates, > U+10FFFF, Latin-1, SJIS.
+    const struct { std::string bytes; int whole, prefix; size_t sequences; } rows[] = {
+        {"", 1, 1, 0}, {"caf\xC3\xA9 \xDF\xBF\xEF\xBF\xBF\xF0\x9F\x98\x80", 1, 1, 4}, {"\xC3\xA9\xE3\x81", 0, 1, 1},
+        {"\xC0\xAF", 0, 0, 0}, {"\xE0\x80\xAF", 0, 0, 0}, {"\xED\xA0\x80", 0, 0, 0}, {"\xF4\x90\x80\x80", 0, 0, 0},
+        {"\xF5\x80\x80\x80", 0, 0, 0}, {"caf\xE9 ", 0, 0, 0}, {"\x80", 0, 0, 0}, {"\x82\xA0\x82\xA2", 0, 0, 0},
+        {"\xE3\x41", 0, 0, 0}, {"\xED\xA0", 0, 0, 0}};
+    for (const auto& row : rows) {
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(row.bytes.data());
+        size_t sequences = 0;
+        EXPECT_EQ(row.whole, ScanUtf8(bytes, row.bytes.size(), 0, NULL)) << row.bytes;
+        EXPECT_EQ(row.prefix, ScanUtf8(bytes, row.bytes.size(), 1, &sequences)) << row.bytes;
+        EXPECT_EQ(row.sequences, sequences) << row.bytes;
+    }
 }

@@ -161,6 +161,8 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
         {"ISO-8859-2", Single("iso-8859-2", "\xA3\xF3\x64\xBC"), L"\x141\xF3" L"d\x17A\n", NULL},
         {"ISO-8859-15, not taken for -1", Single("\"ISO-8859-15\"", "\xA4"), L"\x20AC\n", NULL},
         {"windows-1252", Single("windows-1252", "\x80\x93\x94"), L"\x20AC\x201C\x201D\n", NULL},
+        {"ISO-8859-1 written on Windows", Single("iso-8859-1", "don\x92t \x80"), L"don\x2019t \x20AC\n", NULL},
+        {"latin1 HTML", Single("latin1", "<p>don\x92t \x85", "text/html"), L"don\x2019t \x2026", NULL},
         {"KOI8-R", Single("koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4"), L"\x41F\x440\x438\x432\x435\x442\n", NULL},
         {"EUC-KR", Single("euc-kr", "\xC7\xD1\xB1\xB9\xBE\xEE"), L"\xD55C\xAD6D\xC5B4\n", NULL},
         // A code page the system lacks (Wine 8 has no GB18030) is left to the host.
@@ -168,6 +170,19 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
          IsValidCodePage(54936) ? L"\xD842\xDFB7\x20AC\n" : NULL, NULL},
         {"Big5", Single("big5", "\xC1\x63\xC5\xE9"), L"\x7E41\x9AD4\n", NULL},
         {"a name the table lacks", Single("iso-8859-1x", "caf\xE9"), NULL, NULL},
+        // UTF-8 where the label (none, us-ascii, the table's) can't decode the body.
+        {"untyped UTF-8", WithCrlf("Subject: s\n\ncaf\xC3\xA9\n"), L"caf\xE9\n", NULL},
+        {"US-ASCII over Latin-1", Single("us-ascii", "caf\xE9"), NULL, NULL}, {"ASCII", Single("us-ascii", "e"), NULL, NULL},
+        {"a file", WithCrlf("Content-Type: application/octet-stream\n\ncaf\xC3\xA9\n"), NULL, NULL},
+        {"an untyped first part", WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\n\ncaf\xC3\xA9\n"),
+         L"caf\xE9\n", NULL},
+        {"mixed, an untyped part", Mixed("\ncaf\xC3\xA9\n"), L"caf\xE9\n", NULL},
+        {"windows-1252 over UTF-8", Single("windows-1252", "caf\xC3\xA9"), L"caf\xE9\n", NULL},
+        {"GB2312 over UTF-8", Single("gb2312", "\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x81"), L"\x4F60\x597D\xFF01\n", NULL},
+        {"GB2312, valid UTF-8 too", Single("gb2312", "\xD2\xBA"), L"\x6DB2\n", NULL},
+        {"HTML naming no charset", WithCrlf("Content-Type: text/html\n\n<p>a&amp;b\n"), L"a&b", NULL},
+        {"HTML in US-ASCII over Latin-1", Single("us-ascii", "<p>caf\xE9", "text/html"), NULL, NULL},
+        {"HTML, an unknown meta charset", WithCrlf("Content-Type: text/html\n\n<meta charset=x-y><p>a\n"), NULL, NULL},
         // Without the switch the first part is read as UTF-8, whatever it declares.
         {"alternative, its first part in Latin-1",
          WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=iso-8859-1\n\n"
