@@ -1,5 +1,6 @@
 // Converting 1 MB of HTML to the pane's text: a newsletter's mix of a style sheet, layout
-// tables, links, images with alt text, lists, references and Japanese text. Portable
+// tables, links, images with alt text, lists, references and Japanese text. Then the worst
+// cases of a press's read bound: 64 MB of markup without text, in the pieces a press reads. Portable
 // (the standard clock), so that it also builds natively:
 //   clang++ -std=c++17 -O2 -I. bench/html_text_bench.cpp mailview/mailtext/*.cpp
 #include <algorithm>
@@ -16,6 +17,8 @@ const size_t kHtmlBytes = 1 << 20;
 const size_t kPaneUnits = 262144;   // the pane's bounds
 const size_t kPaneLine = 4096;
 const int kRepeats = 20;
+const size_t kBoundBytes = 64u << 20;   // a press's read bound
+const size_t kPieceBytes = 64u << 10;
 
 std::string NewsletterHtml()
 {
@@ -60,5 +63,24 @@ int main()
                 result == HtmlTextCut ? " (cut at the pane's room)" : "");
     std::printf("  best %.2f ms, median %.2f ms, worst %.2f ms of %d; %.0f MB/s at the best\n", ms.front(),
                 ms[ms.size() / 2], ms.back(), kRepeats, html.size() / 1e6 / (ms.front() / 1000));
+    const std::string tags = "<span style=\"color:#333;font-family:Arial\"></span>\n";
+    const std::string image = std::string(76, 'Q') + "\r\n";
+    for (const std::string* unit : {&tags, &image}) {
+        std::string markup = unit == &image ? "<img src=\"data:image/png;base64," : "";
+        while (markup.size() < kBoundBytes)
+            markup += *unit;
+        HtmlTextConverter converter;
+        converter.Begin(&out[0], out.size(), kPaneLine);
+        const auto start = std::chrono::steady_clock::now();
+        for (size_t at = 0; at < markup.size();) {
+            const size_t piece = std::min(kPieceBytes, markup.size() - at);
+            at += converter.Feed(markup.data() + at, piece, at + piece == markup.size());
+        }
+        converter.Finish(&written);
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("%lu MB of %s in pieces of %lu KB: %.2f s, %.0f MB/s\n", static_cast<unsigned long>(kBoundBytes >> 20),
+                    unit == &image ? "an inline image's data" : "empty tags with styles",
+                    static_cast<unsigned long>(kPieceBytes >> 10), s, markup.size() / 1e6 / s);
+    }
     return result == HtmlTextWhole || result == HtmlTextCut ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 #include "dialogfix/button_align.h"
 
-#include "dialogfix/open_file_dialog.h"
+#include "dialogfix/open_file_window.h"
 #include "trace/boundary_guard.h"
 #include "winhook/win_hook.h"
 

@@ -8,8 +8,6 @@
 #include "winhook/thread_hook.h"
 #include "winhook/win_hook.h"
 
-const char kOpenFileTitle[] = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x8A\x4A\x82\xAD";
-
 HostCommandId g_restoreCommandId;
 HWND g_openFileDialog;
 char g_savedEditText[257];
@@ -125,17 +123,6 @@ void Observe(const CWPSTRUCT& sent)
 }
 
 }  // namespace
-
-bool IsOpenFileWindow(HWND window)
-{
-    if (!window || !IsWindow(window))
-        return false;
-    char title[kNameBufferSize];
-    title[0] = '\0';
-    GetWindowTextA(window, title, kNameLimit);
-    title[kNameBufferSize - 1] = '\0';
-    return std::strcmp(title, kOpenFileTitle) == 0;
-}
 
 bool StripControlChars(char* destination, const char* source, int maxBytes)
 {

@@ -5,9 +5,7 @@
 #include <windows.h>
 
 #include "base/host_api.h"
-
-// The title of the watched window, in code page 932: "ファイルを開く".
-extern const char kOpenFileTitle[];
+#include "dialogfix/open_file_window.h"
 
 extern HostCommandId g_restoreCommandId;   // RestoreEditText's identifier, set at start-up
 extern HWND g_openFileDialog;       // the watched window; 0 when none is watched
@@ -20,11 +18,6 @@ LRESULT CALLBACK CallWndHookProc(int nCode, WPARAM wParam, LPARAM lParam);
 
 // Host callback: writes the saved text into g_restoreEdit and selects it.
 BOOL WINAPI RestoreEditText(HWND unused, LPARAM unusedToo);
-
-// Whether the window exists and is titled as the open-file window: a remembered handle
-// that Windows has given to another window since, or a window that has gone, must not be
-// acted on.
-bool IsOpenFileWindow(HWND window);
 
 // Copies at most maxBytes bytes of source, without bytes below 0x20, and terminates the
 // copy (destination needs maxBytes + 1 bytes). True when something was dropped.

@@ -1,8 +1,9 @@
-// HtmlToPaneText and FindHtmlMetaCharset on arbitrary bytes. A first byte with its low bit
+// HtmlToPaneText, HtmlTextConverter in pieces, and FindHtmlMetaCharset on arbitrary bytes. A first byte with its low bit
 // set asks for small bounds (room 1 to 256 units from the second byte, lines of up to
 // first byte / 2 units), so that cuts and line breaks are met often; else the pane's line
 // bound, and room for 16 units a byte (the pane's 262,144 would cost the fuzzer most of
 // its time in filling and checking units that no input this short reaches).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -85,6 +86,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t written = 0;
     const int result = HtmlToPaneText(html, size - skip, &out[0], capacity, maxLine, &written);
     FuzzReport(CheckText(out, written, result, maxLine));
+    // The same text from the converter fed in pieces, each taken from where the last stopped.
+    std::vector<PaneUnit> pieces(capacity, kUntouched);
+    HtmlTextConverter converter;
+    const size_t piece = 1 + size % 7, length = size - skip;
+    if (converter.Begin(&pieces[0], capacity, maxLine)) {
+        for (size_t at = 0, fed = 0; at < length;) {
+            fed = std::min(length, std::max(fed, at) + piece);
+            at += converter.Feed(html + at, fed - at, fed == length);
+        }
+        size_t piecesWritten = 0;
+        if (converter.Finish(&piecesWritten) != result || piecesWritten != written || pieces != out)
+            FuzzReport("the text fed in pieces of " + std::to_string(piece) + " differs");
+    }
     FuzzReport(CheckCharset(html, size - skip));
     return 0;
 }

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
+#include <string>
 
 #include "base/host_api.h"
 #include "base/scoped.h"
@@ -323,28 +325,143 @@ bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineU
 
 namespace {
 
-// The UTF-8 of length bytes of text in codePage, into out; false without text or memory.
-bool ToUtf8(const char* text, size_t length, UINT codePage, std::string* out)
+// The bytes of a piece that hold whole characters of codePage; the rest waits for the
+// next piece. A UTF-7 shift sequence ("+...-") stays whole too.
+size_t WholePiece(const char* text, size_t length, UINT codePage)
 {
-    if (length == 0 || length > INT_MAX)
-        return false;
-    int units = MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), NULL, 0);
-    if (units <= 0)
-        return false;
-    std::wstring wide;
-    try {
-        wide.resize(static_cast<size_t>(units));
-        MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), &wide[0], units);
-        int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, NULL, 0, NULL, NULL);
+    if (codePage == 65000) {
+        for (size_t at = length; at > 0; --at) {
+            const char c = text[at - 1];
+            if (c == '+')
+                return at - 1;
+            if (!IsCharAlphaNumericA(c) && c != '/')
+                break;   // not inside a shift sequence
+        }
+        return length;
+    }
+    if (length == 0)
+        return 0;
+    // Without the byte after the piece, its last character may be incomplete: leave it.
+    return WholeCharacters(text, length, length - 1, codePage);
+}
+
+// An HTML part as the pane's text, given in pieces of its decoded bytes: converted to UTF-8
+// a piece at a time (a part in another charset through UTF-16), and the UTF-8 through the
+// converter, which keeps its state between pieces. Memory stays that of a piece.
+class HtmlPaneText {
+public:
+    HtmlPaneText(UINT codePage) : codePage_(codePage), cut_(false) {}
+
+    bool Begin(size_t maxUnits, size_t maxLineUnits, std::wstring* pane)
+    {
+        try {
+            pane->resize(maxUnits + std::wcslen(kPaneCutMarker));
+        } catch (const std::bad_alloc&) {
+            pane->clear();
+            return false;
+        }
+        return converter_.Begin(&(*pane)[0], maxUnits, maxLineUnits);
+    }
+
+    // false once nothing more can be shown, or without memory.
+    bool Add(const char* bytes, size_t length, bool final)
+    {
+        try {
+            if (codePage_ == CP_UTF8) {
+                utf8_.append(bytes, length);
+            } else {
+                raw_.append(bytes, length);
+                const size_t whole = final ? raw_.size() : WholePiece(raw_.data(), raw_.size(), codePage_);
+                if (whole > 0 && !AppendUtf8(raw_.data(), whole))
+                    return false;
+                raw_.erase(0, whole);
+            }
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        utf8_.erase(0, converter_.Feed(utf8_.data(), utf8_.size(), final));
+        return !converter_.Full();
+    }
+
+    // The read stopped at a bound: what is held ends before its last, incomplete character.
+    void Cut()
+    {
+        cut_ = true;
+        if (!raw_.empty()) {
+            const size_t whole = codePage_ == 65000 ? WholePiece(raw_.data(), raw_.size(), codePage_)
+                                                    : WholeCharacters(raw_.data(), raw_.size(), raw_.size(), codePage_);
+            try {
+                if (whole > 0)
+                    AppendUtf8(raw_.data(), whole);
+            } catch (const std::bad_alloc&) {
+            }
+            raw_.clear();
+        }
+        size_t length = utf8_.size(), back = 0;
+        while (back < 3 && back < length && (static_cast<unsigned char>(utf8_[length - 1 - back]) & 0xC0) == 0x80)
+            ++back;
+        if (back < length) {
+            const unsigned char lead = static_cast<unsigned char>(utf8_[length - 1 - back]);
+            const size_t needs = lead >= 0xF0 ? 3 : (lead >= 0xE0 ? 2 : (lead >= 0xC0 ? 1 : 0));
+            if (needs > back)
+                length -= back + 1;   // a sequence the bound cut
+        }
+        utf8_.resize(length);
+        converter_.Feed(utf8_.data(), utf8_.size(), true);
+    }
+
+    // The text, and the marker line when it or the read was cut; false without text.
+    bool End(std::wstring* pane)
+    {
+        size_t written = 0;
+        const int result = converter_.Finish(&written);
+        const bool cut = result == HtmlTextCut || cut_;
+        if (result < 0 || (result == HtmlTextNone && !cut)) {
+            pane->clear();
+            return false;
+        }
+        if (cut) {
+            // With no text before it the marker's own empty lines are left out.
+            const wchar_t* marker = kPaneCutMarker;
+            while (written == 0 && (*marker == L'\r' || *marker == L'\n'))
+                ++marker;
+            const size_t units = std::wcslen(marker);
+            std::memcpy(&(*pane)[written], marker, units * sizeof(wchar_t));
+            written += units;
+        }
+        pane->resize(written);
+        return true;
+    }
+
+private:
+    bool AppendUtf8(const char* text, size_t length)
+    {
+        if (length > INT_MAX)
+            return false;
+        const int units = MultiByteToWideChar(codePage_, 0, text, static_cast<int>(length), NULL, 0);
+        if (units <= 0)
+            return false;
+        wide_.resize(static_cast<size_t>(units));
+        MultiByteToWideChar(codePage_, 0, text, static_cast<int>(length), &wide_[0], units);
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide_.data(), units, NULL, 0, NULL, NULL);
         if (bytes <= 0)
             return false;
-        out->resize(static_cast<size_t>(bytes));
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &(*out)[0], bytes, NULL, NULL);
-    } catch (const std::bad_alloc&) {
-        return false;
+        const size_t held = utf8_.size();
+        utf8_.resize(held + static_cast<size_t>(bytes));
+        WideCharToMultiByte(CP_UTF8, 0, wide_.data(), units, &utf8_[held], bytes, NULL, NULL);
+        return true;
     }
-    return true;
-}
+
+    UINT codePage_;
+    bool cut_;
+    HtmlTextConverter converter_;
+    std::string raw_;     // bytes in the part's charset not yet converted
+    std::wstring wide_;
+    std::string utf8_;    // UTF-8 the converter has not taken yet
+};
+
+// The bytes of a part read at a time.
+const size_t kHtmlPieceBytes = 64 * 1024;
 
 }  // namespace
 
@@ -357,37 +474,57 @@ bool HtmlBodyToPaneText(const MailBodyBuffer& body, size_t maxBytes, size_t maxU
     if (body.empty() || maxUnits == 0)
         return false;
     const char* text = reinterpret_cast<const char*>(&body[0]);
-    size_t length = TextLength(body);
-    bool cut = false;
-    if (length > maxBytes) {
-        length = WholeCharacters(text, body.size(), maxBytes, codePage);
-        cut = true;
-    }
-    // The converter reads UTF-8: a part in another charset goes through UTF-16 first.
-    std::string utf8;
-    if (codePage != CP_UTF8) {
-        if (!ToUtf8(text, length, codePage, &utf8))
-            return false;
-        text = utf8.data();
-        length = utf8.size();
-    }
-    const size_t markerUnits = std::wcslen(kPaneCutMarker);
-    try {
-        pane->resize(maxUnits + markerUnits);
-    } catch (const std::bad_alloc&) {
-        pane->clear();
+    const size_t length = TextLength(body);
+    HtmlPaneText html(codePage);
+    if (!html.Begin(maxUnits, maxLineUnits, pane))
         return false;
+    const size_t shown = length < maxBytes ? length : maxBytes;
+    size_t at = 0;
+    bool more = true;
+    while (more && at < shown) {
+        const size_t piece = shown - at < kHtmlPieceBytes ? shown - at : kHtmlPieceBytes;
+        more = html.Add(text + at, piece, at + piece == length);
+        at += piece;
     }
-    size_t written = 0;
-    const int result = HtmlToPaneText(text, length, &(*pane)[0], maxUnits, maxLineUnits, &written);
-    if (result != HtmlTextWhole && result != HtmlTextCut) {
-        pane->clear();
+    if (more && length > maxBytes)
+        html.Cut();
+    return html.End(pane);
+}
+
+bool HtmlPartToPaneText(HWND view, const char* boundary, int nested, size_t maxBytes, size_t maxUnits,
+                        size_t maxLineUnits, std::wstring* pane, UINT codePage)
+{
+    if (!pane)
         return false;
+    pane->clear();
+    std::unique_ptr<BodyReader> reader(new (std::nothrow) BodyReader);
+    std::unique_ptr<char[]> piece(new (std::nothrow) char[kHtmlPieceBytes]);
+    if (!reader || !piece || maxUnits == 0 ||
+        !OpenBodyReader(reader.get(), HostViewGetPath(view), boundary, nested, nested))
+        return false;
+    HtmlPaneText html(codePage);
+    bool read = html.Begin(maxUnits, maxLineUnits, pane);
+    size_t total = 0;
+    bool more = read;
+    while (more) {
+        // One byte more than the bound tells whether the part goes on.
+        const size_t wanted = maxBytes - total < kHtmlPieceBytes ? maxBytes - total + 1 : kHtmlPieceBytes;
+        size_t length = ReadBodyBytes(reader.get(), reinterpret_cast<unsigned char*>(piece.get()), wanted);
+        const void* nul = std::memchr(piece.get(), 0, length);
+        const bool atEnd = length < wanted || nul != NULL;   // the text ends at its first NUL
+        if (nul)
+            length = static_cast<size_t>(static_cast<const char*>(nul) - piece.get());
+        if (total + length > maxBytes) {
+            more = html.Add(piece.get(), maxBytes - total, false);
+            if (more)
+                html.Cut();
+            break;
+        }
+        total += length;
+        more = html.Add(piece.get(), length, atEnd) && !atEnd;
     }
-    if (result == HtmlTextCut || cut) {
-        std::memcpy(&(*pane)[written], kPaneCutMarker, markerUnits * sizeof(wchar_t));
-        written += markerUnits;
-    }
-    pane->resize(written);
-    return true;
+    CloseBodyReader(reader.get());
+    if (read)
+        html.End(pane);
+    return read;
 }

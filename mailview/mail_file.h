@@ -89,15 +89,22 @@ const size_t kPaneBodyBytes = kPaneTextUnits * 4 + 4;
 // false, with pane empty, when the body holds no text or memory runs out.
 bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineUnits, std::wstring* pane,
                     UINT codePage = CP_UTF8);
-// HTML holds far less text than bytes (markup, style sheets, the data of inline images): a
-// press reads this much of an HTML part, which gives the pane all it shows from all but the
-// most markup-laden mail, and never more. Read one byte more to know the part goes on.
-const size_t kPaneHtmlBytes = 4u << 20;
+// HTML holds far less text than bytes (markup, style sheets, the data of inline images and
+// fonts), and its text may begin megabytes in: a press reads an HTML part a piece at a time,
+// in memory of a piece whatever its length, until the pane is full or this many decoded
+// bytes are read, which bounds the time a press takes.
+const size_t kPaneHtmlBytes = 64u << 20;
 // The text of an HTML body for the pane: at most maxBytes of it (up to its first NUL), in
 // codePage, converted as HtmlToPaneText does into at most maxUnits code units, lines broken
-// after maxLineUnits, and the marker line when the body or the text was cut. Into pane;
-// false, with pane empty, when the body holds no text or memory runs out.
+// after maxLineUnits, and the marker line when the body or the text was cut (alone when
+// the cut came before any text). Into pane; false, with pane empty, when the body holds no
+// text and was not cut, or memory runs out.
 bool HtmlBodyToPaneText(const MailBodyBuffer& body, size_t maxBytes, size_t maxUnits, size_t maxLineUnits,
                         std::wstring* pane, UINT codePage = CP_UTF8);
+// The same for the HTML part of the view's mail file (nested: the part the walk finds),
+// read from the file a piece at a time. True when the part was read, its text (perhaps
+// none) in pane; false when the file or the part can't be read or memory runs out.
+bool HtmlPartToPaneText(HWND view, const char* boundary, int nested, size_t maxBytes, size_t maxUnits,
+                        size_t maxLineUnits, std::wstring* pane, UINT codePage = CP_UTF8);
 // The line that ends a text that was cut.
 extern const wchar_t kPaneCutMarker[];

@@ -16,7 +16,6 @@
 HostCommandId g_toggleCommandId;
 TBADDBITMAP g_toolbarBitmap;
 MailViewOptions g_mailViewOptions;
-UINT g_autoShowMessage;
 
 #ifdef _WIN64
 static_assert(sizeof(TBBUTTON) == 32, "the toolbar's button record on 64-bit Windows");
@@ -30,6 +29,11 @@ namespace {
 // message posted for an earlier load, or for a destroyed view whose handle came back, is
 // told apart.
 ULONG g_loadCount;
+
+// The message a load posts to its view when the Unicode view opens by itself: its wParam
+// is the number of that load. 0 until the first such load registers it.
+UINT g_autoShowMessage;
+void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber);
 
 ULONG NextLoadNumber()
 {
@@ -270,8 +274,10 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
     // Not pressed here: the host is still loading the mail. The message comes once it has
     // done, and only the last of a quick run of loads finds its number still current.
     if (utf8 && g_mailViewOptions.autoShow && controller->buttonAdded && controller->button.idCommand != 0) {
-        if (!g_autoShowMessage)
+        if (!g_autoShowMessage) {
             g_autoShowMessage = RegisterWindowMessageA("Velmora.AutoShow");
+            SetViewMessageHandler(g_autoShowMessage, AutoShowArrived);
+        }
         if (g_autoShowMessage)
             PostMessageA(controller->hwnd, g_autoShowMessage, static_cast<WPARAM>(controller->loadNumber), 0);
     }
@@ -314,14 +320,20 @@ void ToggleView(MailViewWinHook* controller)
         on = false;
     }
     if (on) {
-        MailBodyBuffer body;
-        // Only as much of the body as the pane can show is read, however large the mail.
-        ExtractShownPart(controller, &body, controller->htmlPart ? kPaneHtmlBytes + 1 : kPaneBodyBytes);
         std::wstring text;
-        if (body.size() > 1 && controller->htmlPart)
-            HtmlBodyToPaneText(body, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
-        else if (body.size() > 1)
-            BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
+        bool read;
+        if (controller->htmlPart) {
+            // Read a piece at a time: its text may begin megabytes in, after inline images.
+            read = HtmlPartToPaneText(controller->hwnd, controller->boundary.Get(), controller->nestedPart,
+                                      kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
+        } else {
+            // Only as much of the body as the pane can show is read, however large the mail.
+            MailBodyBuffer body;
+            ExtractShownPart(controller, &body, kPaneBodyBytes);
+            read = !body.empty();
+            if (body.size() > 1)
+                BodyToPaneText(body, kPaneTextUnits, kPaneLineUnits, &text, controller->codePage);
+        }
         // A quoted copy leaves the header lines out: a reply quotes the text.
         text.insert(0, controller->headerBlock);
         controller->paneBodyStart = static_cast<LONG>(controller->headerBlock.size());
@@ -334,7 +346,7 @@ void ToggleView(MailViewWinHook* controller)
                 MakePane(controller);
             }
             if (controller->unicodePane) {
-                if (!body.empty())
+                if (read)
                     CopyTextFormats(controller->hostPane, controller->unicodePane, FALSE);
                 // Without readable text the pane is emptied: it must never show an earlier mail.
                 StreamInText(text.c_str(), controller->unicodePane);
@@ -347,6 +359,30 @@ void ToggleView(MailViewWinHook* controller)
         LayoutPane(controller->hostPane, controller->unicodePane);
     }
     ShowPanes(controller->hostPane, controller->unicodePane, on);
+}
+
+// Presses the toggle for the load numbered, if it is still the view's last and offered.
+void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber)
+{
+    if (!controller->isView || !controller->isUtf8 || loadNumber != controller->loadNumber)
+        return;
+    // Pressed by the user in the meantime: the pane is shown already.
+    ReadButtonState(controller);
+    if (controller->button.fsState & TBSTATE_CHECKED) {
+        controller->paneFocused = 0;
+        return;
+    }
+    controller->button.fsState |= TBSTATE_CHECKED;
+    WriteButtonState(controller);
+    ToggleView(controller);
+    // A keyboard reader goes on in the pane shown now, made anew or not: hiding or
+    // destroying the one that had the focus left it with the view, or with no window.
+    HWND focus = GetFocus();
+    if (controller->paneFocused && controller->unicodePane && IsWindowVisible(controller->unicodePane) &&
+        (focus == controller->hostView || focus == controller->hostPane ||
+         (!focus && GetActiveWindow() == GetAncestor(controller->hwnd, GA_ROOT))))
+        SetFocus(controller->unicodePane);
+    controller->paneFocused = 0;
 }
 
 }  // namespace
@@ -371,24 +407,12 @@ BOOL WINAPI ToggleUnicodeView(HWND view, LPARAM)
                            WinHookUse use(controller);
                            // The user's press wins over a message still on its way.
                            controller->loadNumber = NextLoadNumber();
+                           controller->paneFocused = 0;
                            ToggleView(controller);
                        }
                        return FALSE;
                    },
                    [] { return FALSE; });
-}
-
-void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber)
-{
-    if (!controller->isView || !controller->isUtf8 || loadNumber != controller->loadNumber)
-        return;
-    // Pressed by the user in the meantime: the pane is shown already.
-    ReadButtonState(controller);
-    if (controller->button.fsState & TBSTATE_CHECKED)
-        return;
-    controller->button.fsState |= TBSTATE_CHECKED;
-    WriteButtonState(controller);
-    ToggleView(controller);
 }
 
 void AddToggleButton(MailViewWinHook* controller)
@@ -436,6 +460,12 @@ LRESULT SyncButtonState(MailViewWinHook* controller, bool utf8)
     else
         controller->button.fsState |= TBSTATE_HIDDEN;
     controller->button.fsState &= static_cast<BYTE>(~TBSTATE_CHECKED);
+    // Kept through a quick run of loads for the press of the last; a mail left to the host
+    // ends the reading in the pane.
+    if (!utf8)
+        controller->paneFocused = 0;
+    else if (controller->unicodePane && GetFocus() == controller->unicodePane)
+        controller->paneFocused = 1;
     ShowPanes(controller->hostPane, controller->unicodePane, false);
     return WriteButtonState(controller);
 }

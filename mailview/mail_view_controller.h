@@ -24,13 +24,6 @@ extern MailViewOptions g_mailViewOptions;
 DWORD LoadMail(HWND view, const char* headerText);
 // Host callback for the toggle button's command.
 BOOL WINAPI ToggleUnicodeView(HWND view, LPARAM unused);
-// The message a load posts to its view when the Unicode view opens by itself: its wParam
-// is the number of that load. 0 until the first such load registers it.
-extern UINT g_autoShowMessage;
-// Presses the toggle for the load numbered, if it is still the view's last and offered.
-void AutoShowArrived(MailViewWinHook* controller, WPARAM loadNumber);
 
 void AddToggleButton(MailViewWinHook* controller);
 LRESULT SyncButtonState(MailViewWinHook* controller, bool utf8);
-void ShowPanes(HWND hostPane, HWND unicodePane, bool showUnicode);
-void LayoutPane(HWND hostPane, HWND unicodePane);

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <memory>
 
-#include "mailview/mail_view_controller.h"
 #include "base/module.h"
 #include "resources/resource_ids.h"
 #include "winhook/thread_hook.h"
@@ -13,6 +12,9 @@ namespace {
 // MFC's frame commands that change the view's layout (toolbar and status bar shown or hidden).
 const WORD kCommandViewToolbar = 0xE800;
 const WORD kCommandViewStatusBar = 0xE802;
+
+UINT g_viewMessage;
+ViewMessageHandler g_viewMessageHandler;
 
 // Whether a window other than this one, taken over on the thread, still exists.
 bool OtherWindowOnThread(HWND window, DWORD thread)
@@ -35,6 +37,7 @@ MailViewWinHook::MailViewWinHook(HWND window)
       htmlPart(0),
       codePage(CP_UTF8),
       buttonAdded(0),
+      paneFocused(0),
       loadNumber(0),
       toolbar(NULL),
       unicodePane(NULL),
@@ -51,6 +54,12 @@ MailViewWinHook::MailViewWinHook(HWND window)
 void ReleaseMailViewWinHook(CLSWinHook* object)
 {
     delete static_cast<MailViewWinHook*>(object);
+}
+
+void SetViewMessageHandler(UINT message, ViewMessageHandler handler)
+{
+    g_viewMessage = message;
+    g_viewMessageHandler = handler;
 }
 
 LRESULT MailViewWinHook::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled)
@@ -90,10 +99,9 @@ LRESULT MailViewWinHook::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     }
     default:
-        // Our own message: the host never sees it.
-        if (message == g_autoShowMessage && message != 0) {
+        if (message == g_viewMessage && message != 0 && g_viewMessageHandler) {
             *handled = TRUE;
-            AutoShowArrived(this, wParam);
+            g_viewMessageHandler(this, wParam);
         }
         return 0;
     }

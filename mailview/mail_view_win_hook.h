@@ -22,7 +22,8 @@ public:
     unsigned char htmlPart;     // 1: the part a press shows is HTML, shown as its text
     UINT codePage;          // what a press converts the text from; CP_UTF8 but for the opt-in charsets
     unsigned char buttonAdded;   // 1 once the separator and the toggle are on the toolbar
-    ULONG loadNumber;       // the number of the view's last load (see AutoShowArrived)
+    unsigned char paneFocused;   // 1: a load hid the Unicode pane while it had the keyboard focus
+    ULONG loadNumber;       // the number of the view's last load, told apart from earlier ones
     ScopedCString boundary;  // the multipart boundary of the loaded mail, or none
     TBBUTTON button;        // the toggle button, handed to the toolbar as it stands
     HWND toolbar;           // the view's "ToolbarWindow32", once found
@@ -37,3 +38,11 @@ public:
 
 // Frees a record once its window's WM_DESTROY has passed (set as its releaseProc).
 void ReleaseMailViewWinHook(CLSWinHook* object);
+
+// A message of the plug-in's own to its views, and what handles it: set by the controller,
+// so that the record never calls up into it. The host never sees that message.
+typedef void (*ViewMessageHandler)(MailViewWinHook* view, WPARAM wParam);
+void SetViewMessageHandler(UINT message, ViewMessageHandler handler);
+
+void ShowPanes(HWND hostPane, HWND unicodePane, bool showUnicode);
+void LayoutPane(HWND hostPane, HWND unicodePane);

@@ -2,10 +2,10 @@
 # The whole test suite on a fresh machine: installs what is missing, builds the trees,
 # runs the native tests under the sanitizers, a short fuzz run, and the Windows tests under
 # Wine on a private X server: the 64-bit suite always, and the 32-bit suite (the product)
-# under the machine's own 32-bit Wine where it has one, else under the 32-bit Wine of an i386
-# root of ours (scripts/root32): by chroot where the kernel runs i386 programs, in a small
-# virtual machine where it doesn't (VELMORA_NO_VM=1 leaves that out). VELMORA_NO_32BIT=1
-# skips the 32-bit suite on any machine. The 32-bit DLL's file checks (format, exports,
+# under the machine's own 32-bit Wine where it has one, else, with VELMORA_ROOT32=1, under
+# the 32-bit Wine of an i386 root of ours (scripts/root32): by chroot where the kernel runs
+# i386 programs, in a small virtual machine where it doesn't (VELMORA_NO_VM=1 leaves that
+# out). VELMORA_NO_32BIT=1 skips the 32-bit suite on any machine. The 32-bit DLL's file checks (format, exports,
 # imports, reproducible bytes) run either way, on the machine itself: they only read it.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +17,8 @@ why=$(why_no_32bit)
 how32=""
 if [ -z "$why" ]; then
   how32="under 32-bit Wine"
+elif [ "${VELMORA_ROOT32:-0}" != 1 ]; then
+  [ "${VELMORA_NO_32BIT:-0}" = 1 ] || why="$why; VELMORA_ROOT32=1 runs it in an i386 root of ours"
 elif [ "${VELMORA_NO_32BIT:-0}" != 1 ]; then
   err=$(mktemp)
   case $("$root/scripts/root32" how 2>"$err") in

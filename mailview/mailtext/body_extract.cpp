@@ -275,3 +275,102 @@ int ExtractTextPartFromStream(MailStream* stream, const char* boundary, MailBody
     CopyBodyFrom(stream, boundaries, part->encoding, limit, buffer);
     return part->encoding;
 }
+
+namespace {
+
+int Base64Value(int c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    return c == '+' ? 62 : (c == '/' ? 63 : -1);
+}
+
+}  // namespace
+
+int OpenBodyReader(BodyReader* reader, const char* path, const char* boundary, int nested, int orHtml)
+{
+    if (!reader)
+        return 0;
+    reader->open = 0;
+    reader->encoding = Identity;
+    reader->lineStart = 1;
+    reader->ended = 0;
+    reader->bits = 0;
+    reader->bitCount = 0;
+    reader->count = 0;
+    if (!OpenMailStream(&reader->stream, path))
+        return 0;
+    if (nested) {
+        if (!WalkToFirstTextPart(&reader->stream, boundary, &reader->part, orHtml)) {
+            CloseMailStream(&reader->stream);
+            return 0;
+        }
+        reader->encoding = reader->part.encoding;
+        for (int i = 0; i < reader->part.depth; ++i)
+            reader->list[reader->count++] = reader->part.boundaries[i];
+    } else {
+        ScanHeaderForEncoding(&reader->stream, &reader->encoding);
+        if (boundary) {
+            SkipToFirstDelimiter(&reader->stream, boundary);
+            ScanHeaderForEncoding(&reader->stream, &reader->encoding);
+            reader->list[reader->count++] = boundary;
+        }
+    }
+    reader->open = 1;
+    return 1;
+}
+
+size_t ReadBodyBytes(BodyReader* reader, unsigned char* out, size_t size)
+{
+    if (!reader || !reader->open || !out)
+        return 0;
+    const Boundaries boundaries = {reader->list, reader->count};
+    size_t n = 0;
+    while (n < size) {
+        if (reader->bitCount >= 8) {   // a decoded byte waits
+            reader->bitCount -= 8;
+            out[n++] = static_cast<unsigned char>(reader->bits >> reader->bitCount);
+            reader->bits &= (1UL << reader->bitCount) - 1;
+            continue;
+        }
+        if (reader->ended)
+            break;
+        int c = ReadMailChar(&reader->stream);
+        if (c == EOF || (reader->lineStart && c == '-' && EndsBody(&reader->stream, boundaries))) {
+            reader->ended = 1;
+            break;
+        }
+        reader->lineStart = c == '\n';
+        if (c == '=' && reader->encoding == QuotedPrintable) {
+            c = DecodeQpEscape(&reader->stream);
+            if (c < 0) {
+                reader->ended = 1;
+                break;
+            }
+        }
+        if (reader->encoding != Base64) {
+            out[n++] = static_cast<unsigned char>(c);
+            continue;
+        }
+        const int value = Base64Value(c);
+        if (c == '=')
+            reader->bitCount = 0;   // padding: the bits left over are no byte
+        if (value < 0)
+            continue;
+        reader->bits = (reader->bits << 6) | static_cast<unsigned long>(value);
+        reader->bitCount += 6;
+    }
+    return n;
+}
+
+void CloseBodyReader(BodyReader* reader)
+{
+    if (reader && reader->open) {
+        CloseMailStream(&reader->stream);
+        reader->open = 0;
+    }
+}

@@ -1,11 +1,13 @@
-// HTML to the pane's text. One pass over the bytes: markup is tokenized as HTML5 does
-// (comments, raw text elements, attribute quoting, character references), and the text
-// goes through a sink that collapses blanks, keeps at most one empty line between blocks,
-// and holds the pane's bounds. No tree is built: the few open elements that change the
-// text (pre, template, lists, a link) are counted or kept in fixed arrays.
+// HTML to the pane's text. One pass over the bytes, which may come in pieces: markup is
+// tokenized as HTML5 does (comments, raw text elements, attribute quoting, character
+// references), and the text goes through a sink that collapses blanks, keeps at most one
+// empty line between blocks, and holds the pane's bounds. No tree is built: the few open
+// elements that change the text (pre, template, lists, a link, a select, hidden content)
+// are counted or kept in fixed arrays.
 #include "mailview/mailtext/html_text.h"
 
 #include <cstring>
+#include <new>
 
 #include "mailview/mailtext/ascii.h"
 #include "mailview/mailtext/html_entities.h"
@@ -108,6 +110,8 @@ bool IsAsciiAlnum(int c)
 
 // ---- Character references ---------------------------------------------------------------
 
+const size_t kReferenceDigits = 32;
+
 // What numeric references to 0x80-0x9F stand for: windows-1252, as HTML5 says.
 const unsigned short kWindows1252[32] = {
     0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -149,7 +153,9 @@ size_t ReadCharacterReference(const unsigned char* p, size_t avail, bool inAttri
             ++at;
         const size_t digitsAt = at;
         CodePoint value = 0;
-        for (; at < avail; ++at) {
+        // Only the first digits are read, so that a reference is decided within the bytes a
+        // piece leaves for the next (no real reference has more; its value is out of range).
+        for (; at < avail && at - digitsAt < kReferenceDigits; ++at) {
             int digit = hex ? HexDigitValue(p[at]) : (IsAsciiDigit(p[at]) ? p[at] - '0' : -1);
             if (digit < 0)
                 break;
@@ -229,6 +235,9 @@ enum Kind {
     kTextarea,    // escapable raw text, shown as written
     kXmp,         // raw text, shown as written
     kPlaintext,   // everything after it is text
+    kSelect,      // shows one option's text
+    kOption,
+    kOptgroup,
 };
 
 struct Element {
@@ -251,8 +260,8 @@ const Element kElements[] = {
     {"img", kImage},       {"legend", kBlock},    {"li", kItem},         {"link", kHeadItem},
     {"listing", kPre},     {"main", kBlock},      {"menu", kList},       {"meta", kHeadItem},
     {"nav", kBlock},       {"noembed", kHidden},  {"noframes", kHidden}, {"noscript", kHeadItem},
-    {"ol", kList},         {"p", kParagraph},     {"plaintext", kPlaintext}, {"pre", kPre},
-    {"script", kHidden},   {"search", kBlock},    {"section", kBlock},   {"style", kHidden},
+    {"ol", kList},         {"optgroup", kOptgroup}, {"option", kOption}, {"p", kParagraph},     {"plaintext", kPlaintext}, {"pre", kPre},
+    {"script", kHidden},   {"search", kBlock},    {"section", kBlock},   {"select", kSelect},   {"style", kHidden},
     {"summary", kBlock},   {"table", kBlock},     {"td", kCell},         {"template", kTemplate},
     {"textarea", kTextarea}, {"th", kCell},       {"title", kHidden},    {"tr", kRow},
     {"ul", kList},         {"xmp", kXmp},
@@ -278,134 +287,62 @@ Kind ElementKind(const char* name)
 
 enum ValueState { kAbsent = 0, kPresent = 1, kTooLong = 2 };
 
-struct Value {
+template <size_t N>
+struct ValueOf {
     int state;
     size_t length;
-    char bytes[kHtmlAttributeValueBytes];
+    char bytes[N];
 };
+typedef ValueOf<kHtmlAttributeValueBytes> Value;
+typedef ValueOf<16> ShortValue;   // a list's start and type
 
 struct Tag {
     bool end;
     char name[kHtmlTagNameBytes + 1];   // lower case; "" when longer than its bound
+    size_t nameLength;
+    bool unknownName;   // too long, or with a NUL that no element's name has
     Value href;
     Value alt;
+    ShortValue start;
+    ShortValue type;
+    bool hidden;
+    bool selected;
 };
+
+// Where the value being read goes, when it is kept.
+struct Slot {
+    int* state;
+    size_t* length;
+    char* bytes;
+    size_t size;
+};
+
+template <size_t N>
+void Bind(Slot* slot, ValueOf<N>* value)
+{
+    value->state = kPresent;
+    value->length = 0;
+    slot->state = &value->state;
+    slot->length = &value->length;
+    slot->bytes = value->bytes;
+    slot->size = N;
+}
 
 bool IsTagEnd(unsigned char c)
 {
     return IsHtmlSpace(c) || c == '/' || c == '>';
 }
 
-// Reads an attribute value from p[at] (quote or first byte) into value when it is kept;
-// returns where the value ends (after a closing quote), or end.
-size_t ReadValue(const unsigned char* p, size_t at, size_t end, Value* value)
-{
-    unsigned char quote = 0;
-    if (p[at] == '"' || p[at] == '\'')
-        quote = p[at++];
-    if (value) {
-        value->state = kPresent;
-        value->length = 0;
-    }
-    while (at < end) {
-        const unsigned char c = p[at];
-        if (quote ? c == quote : (IsHtmlSpace(c) || c == '>'))
-            return quote ? at + 1 : at;
-        if (!value || value->state != kPresent) {
-            ++at;
-            continue;
-        }
-        CodePoint cps[2];
-        int count = 1;
-        size_t taken = 0;
-        if (c == '&')
-            taken = ReadCharacterReference(p + at + 1, end - at - 1, true, cps, &count);
-        bool fits = true;
-        if (taken) {
-            for (int i = 0; i < count && fits; ++i)
-                fits = AppendUtf8(cps[i], value->bytes, sizeof value->bytes, &value->length);
-            at += 1 + taken;
-        } else if (c == 0) {
-            fits = AppendUtf8(kReplacement, value->bytes, sizeof value->bytes, &value->length);
-            ++at;
-        } else {
-            fits = value->length < sizeof value->bytes;
-            if (fits)
-                value->bytes[value->length++] = static_cast<char>(c);
-            ++at;
-        }
-        if (!fits)
-            value->state = kTooLong;
-    }
-    return end;
-}
-
-// Reads a tag from p[at], the first byte of its name, to just past its '>'. False when the
-// data ends inside the tag: HTML5 then drops the tag and everything after it.
-bool ReadTag(const unsigned char* p, size_t* position, size_t end, Tag* tag)
-{
-    size_t at = *position;
-    size_t nameLength = 0;
-    bool unknown = false;   // too long, or with a NUL that no element's name has
-    for (; at < end && !IsTagEnd(p[at]); ++at) {
-        if (nameLength < kHtmlTagNameBytes && p[at] != 0)
-            tag->name[nameLength++] = static_cast<char>(ToLowerAscii(p[at]));
-        else
-            unknown = true;
-    }
-    tag->name[unknown ? 0 : nameLength] = '\0';
-    tag->href.state = kAbsent;
-    tag->alt.state = kAbsent;
-    while (at < end) {
-        const unsigned char c = p[at];
-        if (c == '>') {
-            *position = at + 1;
-            return true;
-        }
-        if (IsHtmlSpace(c) || c == '/') {
-            ++at;
-            continue;
-        }
-        // An attribute name: its first byte may be '=', as HTML5 reads it.
-        char name[8];
-        size_t length = 0;
-        bool longName = false;
-        do {
-            if (length < sizeof name - 1)
-                name[length++] = static_cast<char>(ToLowerAscii(p[at]));
-            else
-                longName = true;
-            ++at;
-        } while (at < end && !IsTagEnd(p[at]) && p[at] != '=');
-        name[length] = '\0';
-        while (at < end && IsHtmlSpace(p[at]))
-            ++at;
-        if (at >= end || p[at] != '=')
-            continue;
-        ++at;
-        while (at < end && IsHtmlSpace(p[at]))
-            ++at;
-        if (at >= end || p[at] == '>')
-            continue;
-        Value* kept = NULL;
-        if (!tag->end && !longName) {
-            // The first of duplicate attributes counts.
-            if (std::strcmp(name, "href") == 0 && tag->href.state == kAbsent)
-                kept = &tag->href;
-            else if (std::strcmp(name, "alt") == 0 && tag->alt.state == kAbsent)
-                kept = &tag->alt;
-        }
-        at = ReadValue(p, at, end, kept);
-    }
-    return false;
-}
-
 // ---- The text sink ----------------------------------------------------------------------
 
 struct ListLevel {
     bool ordered;
-    unsigned long next;
+    char style;   // '1', 'a', 'A', 'i' or 'I', as the type attribute says
+    long next;
 };
+
+enum { kOptionUnits = 256 };   // an option's text shown for its select
+const long kListNumberBound = 999999999L;
 
 struct Converter {
     // Output and its bounds.
@@ -420,7 +357,7 @@ struct Converter {
     size_t pendingBreaks;
     size_t pendingTabs;
     bool pendingSpace;
-    PaneUnit marker[2 * kHtmlListIndentLevels + 16];
+    PaneUnit marker[2 * kHtmlListIndentLevels + 32];
     size_t markerLength;
     // Open elements that change the text.
     bool inHead;
@@ -434,6 +371,30 @@ struct Converter {
     int linkState;      // 0: none; 1: open, no text yet; 2: its text begins at linkStart
     size_t linkStart;
     Value link;
+    // An element with the hidden attribute: its name, kind, and open elements of that name.
+    int hiddenDepth;
+    int hiddenKind;
+    char hiddenName[kHtmlTagNameBytes + 1];
+    // An open select: the text of the option it shows, kept until it ends.
+    bool inSelect;
+    bool capturing;
+    bool hadOption;
+    bool optionSpace;
+    size_t optionLength;
+    CodePoint option[kOptionUnits];
+    // The tokenizer, kept from one piece of the part to the next.
+    bool begun;          // the byte order mark looked at
+    int mode;
+    int tagState;
+    Tag tag;
+    char attribute[16];
+    size_t attributeLength;
+    bool longAttribute;
+    unsigned char quote;
+    bool keeping;
+    Slot kept;
+    int rawKind;
+    bool commentStart;
 };
 
 // Characters a browser draws nothing for.
@@ -527,8 +488,23 @@ bool Preformatted(const Converter* s)
 // One code point of text. Blanks collapse outside pre; control characters are not shown.
 void Emit(Converter* s, CodePoint cp, bool preformatted)
 {
-    if (s->cut || s->templateDepth > 0)
+    if (s->cut || s->templateDepth > 0 || s->hiddenDepth > 0)
         return;
+    if (s->inSelect) {
+        // An option's text as a browser labels it: blanks collapsed, none at its ends.
+        if (!s->capturing || IsControl(cp))
+            return;
+        if (IsHtmlSpace(cp)) {
+            s->optionSpace = s->optionLength > 0;
+            return;
+        }
+        if (s->optionSpace && s->optionLength < kOptionUnits)
+            s->option[s->optionLength++] = ' ';
+        s->optionSpace = false;
+        if (s->optionLength < kOptionUnits)
+            s->option[s->optionLength++] = cp;
+        return;
+    }
     if (IsHtmlSpace(cp)) {
         if (s->inHead)
             return;
@@ -674,6 +650,41 @@ void CloseLink(Converter* s)
 
 // ---- Elements ---------------------------------------------------------------------------
 
+// A list item's number as its list's type writes it, into text (room for 16 units);
+// the count of units. Letters and roman numerals for 1 and up (roman up to 3999), as
+// browsers count; other numbers in digits.
+size_t FormatNumber(long number, char style, PaneUnit* text)
+{
+    char digits[16];
+    size_t n = 0;
+    if ((style == 'a' || style == 'A') && number >= 1) {
+        for (unsigned long rest = static_cast<unsigned long>(number); rest > 0 && n < 15; rest = (rest - 1) / 26)
+            digits[n++] = static_cast<char>(style + (rest - 1) % 26);
+    } else if ((style == 'i' || style == 'I') && number >= 1 && number <= 3999) {
+        static const char* const kRoman[4][10] = {
+            {"", "i", "ii", "iii", "iv", "v", "vi", "vii", "viii", "ix"},
+            {"", "x", "xx", "xxx", "xl", "l", "lx", "lxx", "lxxx", "xc"},
+            {"", "c", "cc", "ccc", "cd", "d", "dc", "dcc", "dccc", "cm"},
+            {"", "m", "mm", "mmm", "", "", "", "", "", ""}};
+        size_t length = 0;
+        for (int place = 3, scale = 1000; place >= 0; --place, scale /= 10)
+            for (const char* r = kRoman[place][number / scale % 10]; *r; ++r)
+                text[length++] = static_cast<PaneUnit>(style == 'I' ? *r - 'a' + 'A' : *r);
+        return length;
+    } else {
+        unsigned long rest = static_cast<unsigned long>(number < 0 ? -number : number);
+        do {
+            digits[n++] = static_cast<char>('0' + rest % 10);
+            rest /= 10;
+        } while (rest && n < 15);
+        if (number < 0)
+            digits[n++] = '-';
+    }
+    for (size_t i = 0; i < n; ++i)
+        text[i] = static_cast<PaneUnit>(digits[n - 1 - i]);
+    return n;
+}
+
 void SetMarker(Converter* s)
 {
     s->markerLength = 0;
@@ -686,17 +697,9 @@ void SetMarker(Converter* s)
     if (s->listDepth > 0)
         list = &s->lists[(s->listDepth < kHtmlListLevels ? s->listDepth : kHtmlListLevels) - 1];
     if (list && list->ordered) {
-        char digits[12];
-        int n = 0;
-        unsigned long number = list->next;
-        if (list->next < 999999999UL)
+        s->markerLength += FormatNumber(list->next, list->style, s->marker + s->markerLength);
+        if (list->next < kListNumberBound)
             ++list->next;
-        do {
-            digits[n++] = static_cast<char>('0' + number % 10);
-            number /= 10;
-        } while (number && n < 11);
-        while (n > 0)
-            s->marker[s->markerLength++] = static_cast<PaneUnit>(digits[--n]);
         s->marker[s->markerLength++] = '.';
     } else {
         s->marker[s->markerLength++] = 0x2022;   // a bullet
@@ -704,11 +707,43 @@ void SetMarker(Converter* s)
     s->marker[s->markerLength++] = ' ';
 }
 
+// A list's first number: its start attribute read as HTML reads an integer (blanks, a
+// sign, digits), else 1.
+long ListStart(const ShortValue& start)
+{
+    if (start.state != kPresent)
+        return 1;
+    size_t at = 0;
+    while (at < start.length && IsHtmlSpace(static_cast<unsigned char>(start.bytes[at])))
+        ++at;
+    const bool negative = at < start.length && start.bytes[at] == '-';
+    if (at < start.length && (start.bytes[at] == '-' || start.bytes[at] == '+'))
+        ++at;
+    if (at >= start.length || !IsAsciiDigit(start.bytes[at]))
+        return 1;
+    long value = 0;
+    for (; at < start.length && IsAsciiDigit(start.bytes[at]); ++at)
+        if (value < kListNumberBound)
+            value = value * 10 + (start.bytes[at] - '0');
+    if (value > kListNumberBound)
+        value = kListNumberBound;
+    return negative ? -value : value;
+}
+
 void CloseParagraph(Converter* s)
 {
     if (s->paragraphOpen)
         RequestBreaks(s, 2);
     s->paragraphOpen = false;
+}
+
+// A select shows the text of its last selected option, else of its first.
+void CloseSelect(Converter* s)
+{
+    s->inSelect = false;
+    for (size_t i = 0; i < s->optionLength; ++i)
+        Emit(s, s->option[i], false);
+    s->optionLength = 0;
 }
 
 // Whether the element's start keeps the head open (HTML5's "in head" elements).
@@ -737,6 +772,22 @@ void StartTag(Converter* s, Kind kind, const Tag& tag)
         return;
     if (kind != kHtml && kind != kHeadItem && kind != kHidden)
         s->bodyStarted = true;
+    if (s->inSelect) {
+        // Inside a select only its options count; another select or a textarea ends it.
+        if (kind == kOption || kind == kOptgroup) {
+            if (kind == kOption && tag.selected)
+                s->optionLength = 0;   // the last selected option is shown
+            s->capturing = kind == kOption && (tag.selected || !s->hadOption);
+            s->hadOption = s->hadOption || kind == kOption;
+            s->optionSpace = false;
+            return;
+        }
+        if (kind != kSelect && kind != kTextarea)
+            return;
+        CloseSelect(s);
+        if (kind == kSelect)
+            return;
+    }
     switch (kind) {
     case kBlock:
     case kTerm:
@@ -765,8 +816,13 @@ void StartTag(Converter* s, Kind kind, const Tag& tag)
         CloseParagraph(s);
         RequestBreaks(s, s->listDepth > 0 ? 1 : 2);
         if (s->listDepth < kHtmlListLevels) {
-            s->lists[s->listDepth].ordered = std::strcmp(tag.name, "ol") == 0;
-            s->lists[s->listDepth].next = 1;
+            ListLevel& list = s->lists[s->listDepth];
+            list.ordered = std::strcmp(tag.name, "ol") == 0;
+            list.next = ListStart(tag.start);
+            list.style = tag.type.state == kPresent && tag.type.length == 1 &&
+                                 std::strchr("aAiI", tag.type.bytes[0])
+                             ? tag.type.bytes[0]
+                             : '1';
         }
         if (s->listDepth < kHtmlNestingDepth)
             ++s->listDepth;
@@ -791,6 +847,12 @@ void StartTag(Converter* s, Kind kind, const Tag& tag)
         break;
     case kTextarea:
         s->skipNewline = true;
+        break;
+    case kSelect:
+        s->inSelect = true;
+        s->capturing = false;
+        s->hadOption = false;
+        s->optionLength = 0;
         break;
     case kLink:
         CloseLink(s);
@@ -840,6 +902,13 @@ void EndTag(Converter* s, Kind kind)
         s->bodyStarted = true;
         return;
     }
+    if (s->inSelect) {
+        if (kind == kOption || kind == kOptgroup)
+            s->capturing = false;
+        else if (kind == kSelect)
+            CloseSelect(s);
+        return;
+    }
     switch (kind) {
     case kBlock:
     case kTerm:
@@ -879,64 +948,129 @@ void EndTag(Converter* s, Kind kind)
     }
 }
 
+// ---- Hidden content ---------------------------------------------------------------------
+
+bool IsVoidElement(const char* name)
+{
+    static const char* const kVoid[] = {"area", "base", "basefont", "bgsound", "br", "col", "embed", "hr", "img",
+                                        "input", "keygen", "link", "meta", "param", "source", "track", "wbr"};
+    for (const char* entry : kVoid)
+        if (std::strcmp(name, entry) == 0)
+            return true;
+    return false;
+}
+
+// For an element whose end tag may be left out, whether a start tag of this kind ends it.
+bool StartEnds(int open, Kind kind)
+{
+    switch (open) {
+    case kParagraph:
+        return kind == kBlock || kind == kWide || kind == kParagraph || kind == kList || kind == kPre ||
+               kind == kTerm || kind == kXmp || kind == kPlaintext;
+    case kItem:
+        return kind == kItem;
+    case kTerm:
+        return kind == kTerm;
+    case kRow:
+        return kind == kRow;
+    case kCell:
+        return kind == kCell || kind == kRow;
+    case kOption:
+        return kind == kOption || kind == kOptgroup;
+    default:
+        return false;
+    }
+}
+
+// For an element whose end tag may be left out, whether an end tag of this kind ends it.
+bool EndEnds(int open, Kind kind)
+{
+    switch (open) {
+    case kParagraph:
+        return kind == kBlock || kind == kWide || kind == kItem || kind == kTerm || kind == kCell;
+    case kItem:
+        return kind == kList;
+    case kTerm:
+        return kind == kWide;
+    case kRow:
+    case kCell:
+        return kind == kRow || kind == kBlock;
+    case kOption:
+        return kind == kSelect || kind == kOptgroup;
+    default:
+        return false;
+    }
+}
+
+// The content of an element with the hidden attribute is not shown: up to its end tag
+// (elements of its name counted), or, where its end tag may be left out, up to what ends
+// it. True when the tag is hidden itself or lies inside such content.
+bool InHidden(Converter* s, Kind kind, const Tag& tag)
+{
+    if (s->hiddenDepth == 0) {
+        if (tag.end || !tag.hidden || s->templateDepth > 0)
+            return false;
+        if (IsVoidElement(tag.name))
+            return true;
+        s->hiddenDepth = 1;
+        s->hiddenKind = kind;
+        std::strcpy(s->hiddenName, tag.name);
+        return true;
+    }
+    const bool same = std::strcmp(tag.name, s->hiddenName) == 0;
+    const bool optionalEnd = StartEnds(s->hiddenKind, static_cast<Kind>(s->hiddenKind));
+    if (tag.end) {
+        if (same) {
+            --s->hiddenDepth;
+            return true;
+        }
+        if (optionalEnd && EndEnds(s->hiddenKind, kind)) {
+            s->hiddenDepth = 0;
+            return false;
+        }
+        return true;
+    }
+    if (optionalEnd && StartEnds(s->hiddenKind, kind)) {
+        s->hiddenDepth = 0;
+        return false;
+    }
+    if (same && !IsVoidElement(tag.name))
+        ++s->hiddenDepth;
+    return true;
+}
+
 // ---- The tokenizer ----------------------------------------------------------------------
+// The part may come in pieces. A step that needs bytes beyond a piece's end to decide (a
+// reference, a UTF-8 sequence, a line end, the start of markup or of an end tag) stops
+// before them unless the piece is the last; they come again at the head of the next piece.
+// None needs kHtmlCarryBytes; a tag, a comment or raw text of any length is read through
+// in a mode of its own, kept between pieces.
 
-// Where the data after a raw text element's start tag ends: at its "</name" followed by a
-// blank, '/' or '>', or at the end of the data.
-size_t FindRawTextEnd(const unsigned char* p, size_t at, size_t end, const char* name)
-{
-    const size_t n = std::strlen(name);
-    for (; at + 2 + n <= end; ++at) {
-        if (p[at] != '<' || p[at + 1] != '/')
-            continue;
-        size_t i = 0;
-        while (i < n && ToLowerAscii(p[at + 2 + i]) == name[i])
-            ++i;
-        if (i == n && at + 2 + n < end && IsTagEnd(p[at + 2 + n]))
-            return at;
-    }
-    return end;
-}
+enum Mode { kInData, kInTag, kInComment, kInBogusComment, kInRawText, kInPlaintext };
+enum TagState { kTagName, kBeforeAttribute, kAttributeName, kAfterAttributeName, kBeforeValue, kAttributeValue };
 
-// Just past the first '>' from at, or end.
-size_t SkipPast(const unsigned char* p, size_t at, size_t end, unsigned char c)
-{
-    const void* found = std::memchr(p + at, c, end - at);
-    return found ? static_cast<size_t>(static_cast<const unsigned char*>(found) - p) + 1 : end;
-}
+// The bytes after a '&' that decide a reference: the longest name and its ';'.
+const size_t kReferenceBytes = 40;
 
-// Just past a comment that begins at p[at] = "<!--": "<!-->" and "<!--->" end at once,
-// else "-->" or "--!>" ends it; unclosed, it runs to the end.
-size_t SkipComment(const unsigned char* p, size_t at, size_t end)
-{
-    at += 4;
-    if (at < end && p[at] == '>')
-        return at + 1;
-    if (at + 1 < end && p[at] == '-' && p[at + 1] == '>')
-        return at + 2;
-    for (; at + 2 < end; ++at) {
-        if (p[at] != '-' || p[at + 1] != '-')
-            continue;
-        if (p[at + 2] == '>')
-            return at + 3;
-        if (at + 3 < end && p[at + 2] == '!' && p[at + 3] == '>')
-            return at + 4;
-    }
-    return end;
-}
-
-// Text from at to end, with character references when decode is set.
-void EmitText(Converter* s, const unsigned char* p, size_t at, size_t end, bool decode, bool preformatted)
+// Text from at to end, with character references when decode is set. complete: no byte
+// after end can change what the last ones mean. Returns where it stopped: end, or the
+// reference, line end or UTF-8 sequence that the next piece may complete.
+size_t EmitText(Converter* s, const unsigned char* p, size_t at, size_t end, bool decode, bool preformatted,
+                bool complete)
 {
     while (at < end && !s->cut) {
         const unsigned char c = p[at];
         CodePoint cp;
         if (c == '\r') {
+            if (at + 1 >= end && !complete)
+                return at;
             ++at;
             if (at < end && p[at] == '\n')
                 continue;   // CR LF is one line end
             cp = '\n';
         } else if (c == '&' && decode) {
+            if (end - at - 1 < kReferenceBytes && !complete)
+                return at;
             CodePoint cps[2];
             int count;
             const size_t taken = ReadCharacterReference(p + at + 1, end - at - 1, false, cps, &count);
@@ -950,6 +1084,8 @@ void EmitText(Converter* s, const unsigned char* p, size_t at, size_t end, bool 
             cp = '&';
             ++at;
         } else {
+            if (c >= 0xC0 && end - at < 4 && !complete)
+                return at;
             size_t used;
             cp = DecodeUtf8(p + at, end - at, &used);
             at += used;
@@ -961,9 +1097,444 @@ void EmitText(Converter* s, const unsigned char* p, size_t at, size_t end, bool 
         }
         Emit(s, cp, preformatted);
     }
+    return at;
+}
+
+void BeginTag(Converter* s, bool end)
+{
+    Tag& tag = s->tag;
+    tag.end = end;
+    tag.nameLength = 0;
+    tag.unknownName = false;
+    tag.href.state = kAbsent;
+    tag.alt.state = kAbsent;
+    tag.start.state = kAbsent;
+    tag.type.state = kAbsent;
+    tag.hidden = false;
+    tag.selected = false;
+    s->mode = kInTag;
+    s->tagState = kTagName;
+}
+
+// After a '<': markup, or a '<' that is text. p[at] is the '<'.
+size_t DataStep(Converter* s, const unsigned char* p, size_t at, size_t end, bool final)
+{
+    const void* markup = std::memchr(p + at, '<', end - at);
+    const size_t next = markup ? static_cast<size_t>(static_cast<const unsigned char*>(markup) - p) : end;
+    const size_t stop = EmitText(s, p, at, next, true, Preformatted(s), final || next < end);
+    if (stop < next || next >= end || s->cut)
+        return stop;
+    at = next;
+    if (end - at < 4 && !final)
+        return at;
+    const unsigned char c1 = at + 1 < end ? p[at + 1] : 0;
+    const unsigned char c2 = at + 2 < end ? p[at + 2] : 0;
+    if (c1 == '!') {
+        s->skipNewline = false;
+        if (c2 == '-' && at + 3 < end && p[at + 3] == '-') {
+            s->mode = kInComment;
+            s->commentStart = true;
+            return at + 4;
+        }
+        s->mode = kInBogusComment;   // a doctype, CDATA
+        return at + 2;
+    }
+    if (c1 == '?' || (c1 == '/' && at + 2 < end && !IsAsciiLetter(c2))) {
+        s->mode = kInBogusComment;
+        return at + 2;
+    }
+    if (!IsAsciiLetter(c1) && !(c1 == '/' && IsAsciiLetter(c2))) {
+        EmitText(s, p, at, at + 1, false, Preformatted(s), true);   // a '<' that starts nothing
+        return at + 1;
+    }
+    BeginTag(s, c1 == '/');
+    return at + (c1 == '/' ? 2 : 1);
+}
+
+// A comment after its "<!--": "<!-->" and "<!--->" end at once, else "-->" or "--!>"
+// ends it; unclosed, it runs to the end.
+size_t CommentStep(Converter* s, const unsigned char* p, size_t at, size_t end, bool final)
+{
+    if (s->commentStart) {
+        if (end - at < 2 && !final)
+            return at;
+        s->commentStart = false;
+        if (p[at] == '>' || (at + 1 < end && p[at] == '-' && p[at + 1] == '>')) {
+            s->mode = kInData;
+            return at + (p[at] == '>' ? 1 : 2);
+        }
+    }
+    for (; at + 2 < end; ++at) {
+        if (p[at] != '-' || p[at + 1] != '-')
+            continue;
+        if (p[at + 2] == '>') {
+            s->mode = kInData;
+            return at + 3;
+        }
+        if (at + 3 < end) {
+            if (p[at + 2] == '!' && p[at + 3] == '>') {
+                s->mode = kInData;
+                return at + 4;
+            }
+        } else if (!final) {
+            return at;
+        }
+    }
+    return final ? end : at;
+}
+
+// Up to a bogus comment's '>' (a doctype, "<?...>", "</ ...>").
+size_t BogusCommentStep(Converter* s, const unsigned char* p, size_t at, size_t end)
+{
+    const void* found = std::memchr(p + at, '>', end - at);
+    if (!found)
+        return end;
+    s->mode = kInData;
+    return static_cast<size_t>(static_cast<const unsigned char*>(found) - p) + 1;
+}
+
+void AddAttributeByte(Converter* s, unsigned char c)
+{
+    if (s->attributeLength < sizeof s->attribute - 1)
+        s->attribute[s->attributeLength++] = static_cast<char>(ToLowerAscii(c));
+    else
+        s->longAttribute = true;
+}
+
+// The attribute whose name was read: a boolean one noted, a value kept only for those
+// read, and only the first of duplicates.
+void EndAttributeName(Converter* s)
+{
+    Tag& tag = s->tag;
+    s->attribute[s->attributeLength] = '\0';
+    s->keeping = false;
+    if (s->longAttribute || tag.end)
+        return;
+    const char* name = s->attribute;
+    tag.hidden = tag.hidden || std::strcmp(name, "hidden") == 0;
+    tag.selected = tag.selected || std::strcmp(name, "selected") == 0;
+}
+
+void KeepValue(Converter* s)
+{
+    Tag& tag = s->tag;
+    s->keeping = false;
+    if (s->longAttribute || tag.end)
+        return;
+    const char* name = s->attribute;
+    if (std::strcmp(name, "href") == 0 && tag.href.state == kAbsent)
+        Bind(&s->kept, &tag.href);
+    else if (std::strcmp(name, "alt") == 0 && tag.alt.state == kAbsent)
+        Bind(&s->kept, &tag.alt);
+    else if (std::strcmp(name, "start") == 0 && tag.start.state == kAbsent)
+        Bind(&s->kept, &tag.start);
+    else if (std::strcmp(name, "type") == 0 && tag.type.state == kAbsent)
+        Bind(&s->kept, &tag.type);
+    else
+        return;
+    s->keeping = true;
+}
+
+bool AppendByte(const Slot& slot, unsigned char c)
+{
+    if (*slot.length >= slot.size)
+        return false;
+    slot.bytes[(*slot.length)++] = static_cast<char>(c);
+    return true;
+}
+
+// An attribute value up to its closing quote (passed), or its blank or '>' (not).
+size_t ValueStep(Converter* s, const unsigned char* p, size_t at, size_t end, bool final)
+{
+    while (at < end) {
+        const unsigned char c = p[at];
+        if (s->quote ? c == s->quote : (IsHtmlSpace(c) || c == '>')) {
+            s->tagState = kBeforeAttribute;
+            return s->quote ? at + 1 : at;
+        }
+        if (!s->keeping || *s->kept.state != kPresent) {
+            if (s->quote) {   // a data address runs to megabytes
+                const void* found = std::memchr(p + at, s->quote, end - at);
+                at = found ? static_cast<size_t>(static_cast<const unsigned char*>(found) - p) : end;
+            } else {
+                ++at;
+            }
+            continue;
+        }
+        bool fits = true;
+        if (c == '&') {
+            if (end - at - 1 < kReferenceBytes && !final)
+                return at;
+            CodePoint cps[2];
+            int count = 1;
+            const size_t taken = ReadCharacterReference(p + at + 1, end - at - 1, true, cps, &count);
+            if (taken) {
+                for (int i = 0; i < count && fits; ++i)
+                    fits = AppendUtf8(cps[i], s->kept.bytes, s->kept.size, s->kept.length);
+                at += 1 + taken;
+            } else {
+                fits = AppendByte(s->kept, c);
+                ++at;
+            }
+        } else if (c == 0) {
+            fits = AppendUtf8(kReplacement, s->kept.bytes, s->kept.size, s->kept.length);
+            ++at;
+        } else {
+            fits = AppendByte(s->kept, c);
+            ++at;
+        }
+        if (!fits)
+            *s->kept.state = kTooLong;
+    }
+    return at;
+}
+
+size_t CompleteTag(Converter* s, size_t at);
+
+// A tag from its name's first byte to just past its '>'. When the data ends inside the
+// tag, HTML5 drops the tag and everything after it.
+size_t TagStep(Converter* s, const unsigned char* p, size_t at, size_t end, bool final)
+{
+    Tag& tag = s->tag;
+    while (at < end) {
+        const unsigned char c = p[at];
+        switch (s->tagState) {
+        case kTagName:
+            if (IsTagEnd(c)) {
+                tag.name[tag.unknownName ? 0 : tag.nameLength] = '\0';
+                s->tagState = kBeforeAttribute;
+                break;
+            }
+            if (tag.nameLength < kHtmlTagNameBytes && c != 0)
+                tag.name[tag.nameLength++] = static_cast<char>(ToLowerAscii(c));
+            else
+                tag.unknownName = true;
+            ++at;
+            break;
+        case kBeforeAttribute:
+            if (c == '>')
+                return CompleteTag(s, at + 1);
+            if (IsHtmlSpace(c) || c == '/') {
+                ++at;
+                break;
+            }
+            // An attribute's name: its first byte may be '=', as HTML5 reads it.
+            s->attributeLength = 0;
+            s->longAttribute = false;
+            AddAttributeByte(s, c);
+            ++at;
+            s->tagState = kAttributeName;
+            break;
+        case kAttributeName:
+            if (IsTagEnd(c) || c == '=') {
+                EndAttributeName(s);
+                s->tagState = kAfterAttributeName;
+            } else {
+                AddAttributeByte(s, c);
+                ++at;
+            }
+            break;
+        case kAfterAttributeName:
+            if (IsHtmlSpace(c)) {
+                ++at;
+            } else if (c == '=') {
+                ++at;
+                s->tagState = kBeforeValue;
+            } else {
+                s->tagState = kBeforeAttribute;
+            }
+            break;
+        case kBeforeValue:
+            if (IsHtmlSpace(c)) {
+                ++at;
+                break;
+            }
+            if (c == '>') {
+                s->tagState = kBeforeAttribute;
+                break;
+            }
+            s->quote = c == '"' || c == '\'' ? c : 0;
+            if (s->quote)
+                ++at;
+            KeepValue(s);
+            s->tagState = kAttributeValue;
+            break;
+        case kAttributeValue: {
+            const size_t stop = ValueStep(s, p, at, end, final);
+            if (stop == at && s->tagState == kAttributeValue)
+                return at;   // a reference the next piece completes
+            at = stop;
+            break;
+        }
+        }
+    }
+    if (final)
+        s->mode = kInData;
+    return at;
+}
+
+// Raw text (script, style, textarea, xmp...): no markup inside, up to "</name" followed by
+// a blank, '/' or '>'.
+size_t RawTextStep(Converter* s, const unsigned char* p, size_t at, size_t end, bool final)
+{
+    const char* name = s->tag.name;
+    const size_t n = std::strlen(name);
+    size_t stop = end;
+    bool closed = false;
+    for (size_t from = at;;) {
+        const void* found = std::memchr(p + from, '<', end - from);
+        if (!found)
+            break;
+        const size_t q = static_cast<size_t>(static_cast<const unsigned char*>(found) - p);
+        if (q + 2 + n >= end) {
+            if (!final)
+                stop = q;   // the next piece tells
+            break;
+        }
+        size_t i = 0;
+        if (p[q + 1] == '/')
+            while (i < n && ToLowerAscii(p[q + 2 + i]) == name[i])
+                ++i;
+        if (p[q + 1] == '/' && i == n && IsTagEnd(p[q + 2 + n])) {
+            stop = q;
+            closed = true;
+            break;
+        }
+        from = q + 1;
+    }
+    size_t reached = stop;
+    if (s->rawKind != kHidden)
+        reached = EmitText(s, p, at, stop, s->rawKind == kTextarea, true, final || stop < end);
+    if (reached == stop && closed)
+        s->mode = kInData;
+    return reached;
+}
+
+size_t CompleteTag(Converter* s, size_t at)
+{
+    s->mode = kInData;
+    s->skipNewline = false;
+    const Tag& tag = s->tag;
+    const Kind kind = ElementKind(tag.name);
+    const bool hidden = InHidden(s, kind, tag);
+    if (tag.end) {
+        if (!hidden)
+            EndTag(s, kind);
+        return at;
+    }
+    if (!hidden)
+        StartTag(s, kind, tag);
+    if (kind == kHidden || kind == kTextarea || kind == kXmp) {
+        s->mode = kInRawText;
+        s->rawKind = kind;
+    } else if (kind == kPlaintext) {
+        s->mode = kInPlaintext;
+    }
+    return at;
+}
+
+// Converts what it can of a piece; returns the bytes taken. Unless final, fewer than
+// kHtmlCarryBytes are left, to be given again at the head of the next piece.
+size_t Feed(Converter* s, const unsigned char* p, size_t end, bool final)
+{
+    size_t at = 0;
+    if (!s->begun) {
+        if (end < 3 && !final)
+            return 0;
+        s->begun = true;
+        if (end >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
+            at = 3;   // a byte order mark is no text
+    }
+    while (at < end && !s->cut) {
+        const int mode = s->mode;
+        size_t next = at;
+        switch (mode) {
+        case kInData:
+            next = DataStep(s, p, at, end, final);
+            break;
+        case kInTag:
+            next = TagStep(s, p, at, end, final);
+            break;
+        case kInComment:
+            next = CommentStep(s, p, at, end, final);
+            break;
+        case kInBogusComment:
+            next = BogusCommentStep(s, p, at, end);
+            break;
+        case kInRawText:
+            next = RawTextStep(s, p, at, end, final);
+            break;
+        default:
+            next = EmitText(s, p, at, end, false, true, final);
+            break;
+        }
+        if (next == at && s->mode == mode)
+            break;   // the rest needs the next piece
+        at = next;
+    }
+    return s->cut ? end : at;
+}
+
+void Start(Converter* s, PaneUnit* out, size_t capacity, size_t maxLineUnits)
+{
+    std::memset(s, 0, sizeof *s);
+    s->out = out;
+    s->capacity = capacity;
+    s->maxLine = maxLineUnits;
+}
+
+int Finish(Converter* s, size_t* written)
+{
+    if (s->inSelect)
+        CloseSelect(s);
+    CloseLink(s);
+    *written = s->used;
+    if (s->cut)
+        return HtmlTextCut;
+    return s->used ? HtmlTextWhole : HtmlTextNone;
 }
 
 }  // namespace
+
+struct HtmlTextConverter::State : Converter {
+};
+
+HtmlTextConverter::HtmlTextConverter() {}
+
+HtmlTextConverter::~HtmlTextConverter() {}
+
+bool HtmlTextConverter::Begin(PaneUnit* out, size_t capacity, size_t maxLineUnits)
+{
+    if (!out || capacity == 0)
+        return false;
+    if (!state_)
+        state_.reset(new (std::nothrow) State);
+    if (!state_)
+        return false;
+    Start(state_.get(), out, capacity, maxLineUnits);
+    return true;
+}
+
+size_t HtmlTextConverter::Feed(const char* html, size_t length, bool final)
+{
+    if (!state_ || (!html && length))
+        return length;
+    return ::Feed(state_.get(), reinterpret_cast<const unsigned char*>(html), length, final);
+}
+
+bool HtmlTextConverter::Full() const
+{
+    return state_ && state_->cut;
+}
+
+int HtmlTextConverter::Finish(size_t* written)
+{
+    if (written)
+        *written = 0;
+    if (!state_ || !written)
+        return HtmlTextBadArguments;
+    return ::Finish(state_.get(), written);
+}
 
 int HtmlToPaneText(const char* html, size_t length, PaneUnit* out, size_t capacity, size_t maxLineUnits,
                    size_t* written)
@@ -972,74 +1543,9 @@ int HtmlToPaneText(const char* html, size_t length, PaneUnit* out, size_t capaci
         *written = 0;
     if ((!html && length) || !out || capacity == 0 || !written)
         return HtmlTextBadArguments;
-    // About 4 KB of state, and a tag of as much: small enough for any thread's stack.
+    // Some 9 KB of state: small enough for any thread's stack.
     Converter state;
-    Converter* s = &state;
-    std::memset(s, 0, sizeof *s);
-    s->out = out;
-    s->capacity = capacity;
-    s->maxLine = maxLineUnits;
-    Tag tag;
-
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(html);
-    size_t at = 0;
-    const size_t end = length;
-    if (end >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
-        at = 3;   // a byte order mark is no text
-    while (at < end && !s->cut) {
-        // Text up to the next markup or reference.
-        const void* markup = std::memchr(p + at, '<', end - at);
-        const size_t next = markup ? static_cast<size_t>(static_cast<const unsigned char*>(markup) - p) : end;
-        EmitText(s, p, at, next, true, Preformatted(s));
-        at = next;
-        if (at >= end || s->cut)
-            break;
-        // p[at] is '<'.
-        const unsigned char c1 = at + 1 < end ? p[at + 1] : 0;
-        const unsigned char c2 = at + 2 < end ? p[at + 2] : 0;
-        if (c1 == '!') {
-            s->skipNewline = false;
-            if (c2 == '-' && at + 3 < end && p[at + 3] == '-')
-                at = SkipComment(p, at, end);
-            else
-                at = SkipPast(p, at + 2, end, '>');   // a doctype, CDATA: a bogus comment
-            continue;
-        }
-        if (c1 == '?' || (c1 == '/' && at + 2 < end && !IsAsciiLetter(c2))) {
-            at = c2 == '>' && c1 == '/' ? at + 3 : SkipPast(p, at + 2, end, '>');
-            continue;
-        }
-        if (!IsAsciiLetter(c1) && !(c1 == '/' && IsAsciiLetter(c2))) {
-            EmitText(s, p, at, at + 1, false, Preformatted(s));   // a '<' that starts nothing
-            ++at;
-            continue;
-        }
-        tag.end = c1 == '/';
-        size_t position = at + (tag.end ? 2 : 1);
-        if (!ReadTag(p, &position, end, &tag))
-            break;
-        at = position;
-        s->skipNewline = false;
-        const Kind kind = ElementKind(tag.name);
-        if (tag.end) {
-            EndTag(s, kind);
-            continue;
-        }
-        StartTag(s, kind, tag);
-        if (kind == kHidden || kind == kTextarea || kind == kXmp) {
-            // Raw text: no markup inside, up to its own end tag.
-            const size_t rawEnd = FindRawTextEnd(p, at, end, tag.name);
-            if (kind != kHidden)
-                EmitText(s, p, at, rawEnd, kind == kTextarea, true);
-            at = rawEnd;
-        } else if (kind == kPlaintext) {
-            EmitText(s, p, at, end, false, true);
-            at = end;
-        }
-    }
-    CloseLink(s);
-    *written = s->used;
-    if (s->cut)
-        return HtmlTextCut;
-    return s->used ? HtmlTextWhole : HtmlTextNone;
+    Start(&state, out, capacity, maxLineUnits);
+    Feed(&state, reinterpret_cast<const unsigned char*>(html), length, true);
+    return Finish(&state, written);
 }

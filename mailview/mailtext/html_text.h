@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cwchar>
+#include <memory>
 
 // A UTF-16 code unit: wchar_t where it is 16 bits wide (Windows), so that the pane's wide
 // strings take the text as it is; char16_t elsewhere.
@@ -39,6 +40,30 @@ const size_t kHtmlMetaScanBytes = 1024;
 // lines of a plain body (below 2: never). A HtmlTextResult.
 int HtmlToPaneText(const char* html, size_t length, PaneUnit* out, size_t capacity, size_t maxLineUnits,
                    size_t* written);
+
+// The same conversion for a part given in pieces, so that a part of any length is read in
+// bounded memory. Feed returns the bytes it took: unless final, it may leave fewer than
+// kHtmlCarryBytes at the piece's end (a reference, a UTF-8 sequence, the start of markup),
+// which go again at the head of the next piece. Once Full, nothing more is shown.
+enum { kHtmlCarryBytes = 64 };
+class HtmlTextConverter {
+public:
+    HtmlTextConverter();
+    ~HtmlTextConverter();
+    HtmlTextConverter(const HtmlTextConverter&) = delete;
+    HtmlTextConverter& operator=(const HtmlTextConverter&) = delete;
+    // Starts a text into out (capacity units, lines as HtmlToPaneText breaks them); false
+    // on bad arguments or without memory for the state.
+    bool Begin(PaneUnit* out, size_t capacity, size_t maxLineUnits);
+    size_t Feed(const char* html, size_t length, bool final);
+    bool Full() const;
+    // Ends the text: a HtmlTextResult, *written as HtmlToPaneText sets it.
+    int Finish(size_t* written);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The charset that a <meta charset> or <meta http-equiv="Content-Type" content="...">
 // within the first kHtmlMetaScanBytes bytes names, found as HTML5's prescan finds it;

@@ -217,3 +217,25 @@ int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuff
 // The same on an open stream, from the start of its data.
 int ExtractTextPartFromStream(MailStream* stream, const char* boundary, MailBodyBuffer* buffer,
                               size_t limit = kWholeBody, TextPart* part = NULL, int orHtml = 0);
+
+// A part's body read a piece at a time, transfer encoding undone (base64 too: what is not
+// of its alphabet is passed over), so that a body of any length is read in bounded memory.
+struct BodyReader {
+    MailStream stream;
+    int open;
+    int encoding;
+    int lineStart;
+    int ended;
+    TextPart part;   // the nested part, and the boundaries that end its body
+    const char* list[kMaxPartDepth];
+    int count;
+    unsigned long bits;   // base64: bits not yet given out, and their count
+    int bitCount;
+};
+// Opens the body that ExtractMailBodyFromFile reads (nested 0) or ExtractTextPartFromFile
+// finds (nested 1, with orHtml); the boundary must outlive the reader. 0 when the file
+// can't be read or no part is found (the reader is then closed).
+int OpenBodyReader(BodyReader* reader, const char* path, const char* boundary, int nested = 0, int orHtml = 0);
+// Up to size decoded bytes of the body into out; 0 at its end.
+size_t ReadBodyBytes(BodyReader* reader, unsigned char* out, size_t size);
+void CloseBodyReader(BodyReader* reader);

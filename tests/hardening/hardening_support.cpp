@@ -103,6 +103,19 @@ BOOL CALLBACK CountTopLevel(HWND window, LPARAM count)
 
 // ---- Plug-in ------------------------------------------------------------------------------
 
+namespace {
+std::string g_pluginFolder;
+}
+
+void UseSettingsFile(const std::string& iniText)
+{
+    g_pluginFolder = testsupport::MakeTempFolder("velmora-settings-") + "\\";
+    if (!CopyFileA((testsupport::ProgramDir() + "Velmora.dll").c_str(), (g_pluginFolder + "Velmora.dll").c_str(),
+                   FALSE) ||
+        !testsupport::WriteBytesToFile(g_pluginFolder + "Velmora.ini", iniText))
+        ADD_FAILURE() << "no plug-in folder with a settings file in " << g_pluginFolder;
+}
+
 const hostsim::Plugin& Plugin()
 {
     static hostsim::Plugin plugin;
@@ -126,7 +139,8 @@ const hostsim::Plugin& Plugin()
     plugin.ViewLoadMail = QPCViewLoadMail;
     plugin.CleanUp = QPCCleanUp;
 #else
-    if (!hostsim::LoadPlugin((testsupport::ProgramDir() + "Velmora.dll").c_str(), &plugin)) {
+    const std::string folder = g_pluginFolder.empty() ? testsupport::ProgramDir() : g_pluginFolder;
+    if (!hostsim::LoadPlugin((folder + "Velmora.dll").c_str(), &plugin)) {
         ADD_FAILURE() << "Velmora.dll could not be loaded with its ten entry points";
         return plugin;
     }
@@ -338,6 +352,11 @@ Resources Measure()
     for (UINT_PTR index = 1; index < 0x10000; ++index)
         if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0)
             ++r.gdiHandles;
+    // Wine answers GetGuiResources with 0. Besides windows, counted below, the USER objects
+    // the plug-in makes are menus; Wine numbers USER handles 0x20, 0x22, ... in their low word.
+    for (UINT_PTR index = 0x20; index < 0xFFF0; index += 2)
+        if (IsMenu(reinterpret_cast<HMENU>(index)))
+            ++r.menus;
 
     r.threadWindows = ThreadWindowCount();
     return r;
@@ -348,10 +367,10 @@ std::string Describe(const Resources& r)
     char text[256];
     std::snprintf(text, sizeof text,
                   "C heap %u B, all heaps %u B, working set %u KiB, USER %lu, GDI %lu, "
-                  "GDI handles %d, thread windows %d",
+                  "GDI handles %d, menus %d, thread windows %d",
                   static_cast<unsigned>(r.crtHeapBytes), static_cast<unsigned>(r.processHeapBytes),
                   static_cast<unsigned>(r.workingSet / 1024), static_cast<unsigned long>(r.userObjects),
-                  static_cast<unsigned long>(r.gdiObjects), r.gdiHandles, r.threadWindows);
+                  static_cast<unsigned long>(r.gdiObjects), r.gdiHandles, r.menus, r.threadWindows);
     return text;
 }
 

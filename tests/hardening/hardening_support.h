@@ -15,6 +15,9 @@ namespace hardening {
 
 // The plug-in, loaded (or bound to the linked code) and started once for the program.
 const hostsim::Plugin& Plugin();
+// Before the first Plugin(): the DLL is loaded from a folder of its own, with this
+// settings file beside it.
+void UseSettingsFile(const std::string& iniText);
 
 // ---- Crash and hang guard -------------------------------------------------------------
 
@@ -84,6 +87,7 @@ struct Resources {
     DWORD userObjects;         // GetGuiResources; Wine answers 0
     DWORD gdiObjects;
     int gdiHandles;            // live GDI handles, counted by probing the handle table
+    int menus;                 // live menus, counted by probing the USER handle table
     int threadWindows;         // windows of this thread, children included
 };
 Resources Measure();

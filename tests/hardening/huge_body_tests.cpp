@@ -188,8 +188,11 @@ TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
         // reaches the converter as UTF-8.
         {"HTML whole", "<p>a&amp;b</p>", 100, 0, L"a&b", 100},
         {"HTML read cut, never inside a character", "<p>ab\xC3\xA9</p>", 100, 0, L"ab*", 6},
+        {"HTML read cut after a whole character", "<p>ab\xC3\xA9</p>", 100, 0, L"ab\xE9*", 7},
+        {"HTML read cut before any text: the marker alone", "<p>abc", 100, 0, std::wstring(kPaneCutMarker + 4), 2},
         {"HTML text cut", "<p>abcdef</p>", 3, 0, L"abc*", 100},
         {"HTML in windows-1252", "<b>\x80\x93</b>", 100, 0, L"\x20AC\x201C", 100, 1252},
+        {"HTML in big5, cut after a whole character", "<b>\xA4\xA4\xA4\xE5</b>", 100, 0, L"\x4E2D\x6587*", 7, 950},
     };
     for (const Row& row : rows) {
         MailBodyBuffer body(row.utf8.begin(), row.utf8.end());
@@ -213,5 +216,59 @@ TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
     const std::string markup = "<p><img src=a.png></p>";
     text = L"earlier";
     EXPECT_FALSE(HtmlBodyToPaneText(MailBodyBuffer(markup.begin(), markup.end()), 100, 100, 0, &text));
+    EXPECT_EQ(L"", text);
+}
+
+// An HTML part is read from the file a piece at a time, in the memory of a piece: its text
+// is shown after megabytes of inline image data or style, in any transfer encoding; a read
+// that stops at its bound ends with the marker, alone when no text came before it.
+TEST_F(HugeBody, AnHtmlPartIsReadInPiecesUpToItsText)
+{
+    CaseScope scope("HTML in pieces", 120000);
+    const std::string image = "<img src=\"data:image/png;base64,";
+    const struct {
+        const char* what;
+        const char* encoding;
+        std::string head, unit, tail;
+        size_t maxBytes;
+        std::wstring expected;
+    } rows[] = {
+        {"5 MB of an inline image", "8bit", image, std::string(76, 'Q') + "\r\n", "\">caf&eacute;<p>x", kPaneHtmlBytes,
+         L"caf\xE9\n\nx"},
+        {"5 MB of style, quoted-printable", "quoted-printable", "<style>", "p{font:x}=\r\n", "</style>caf=C3=A9",
+         kPaneHtmlBytes, L"caf\xE9"},
+        {"5 MB of an alt text, base64", "base64", "PGltZyBhbHQ9IkFB", std::string("QUFB") + "QUFB" + "\r\n",
+         "Ij5jYWbDqQ==", kPaneHtmlBytes, L"caf\xE9"},
+        {"the text ends at its first NUL", "8bit", image, std::string(76, 'Q') + "\r\n",
+         std::string("\">caf&eacute;\0", 14) + std::string(70000, ' ') + "<p>x", kPaneHtmlBytes, L"caf\xE9"},
+        {"the bound reached inside the image", "8bit", image, std::string(76, 'Q') + "\r\n", "\">caf\xC3\xA9", 0,
+         std::wstring(kPaneCutMarker + 4)},
+        {"text at the bound, then the image", "8bit", "caf\xC3\xA9" + image, std::string(76, 'Q') + "\r\n", "\">x", 0,
+         L"caf\xE9" + std::wstring(kPaneCutMarker)},
+    };
+    for (const auto& row : rows) {
+        // 0: the press's bound, within a file longer than it.
+        const size_t bytes = row.maxBytes ? 5u << 20 : kPaneHtmlBytes + (1u << 20);
+        path_ = WriteRepeatedFile("html.eml", Utf8Header(row.encoding) + row.head, row.unit, bytes, row.tail);
+        hostsim::SetViewPath(view_.frame, path_.c_str());
+        std::wstring text = L"earlier";
+        const double start = Seconds();
+        EXPECT_TRUE(HtmlPartToPaneText(view_.frame, NULL, 0, row.maxBytes ? row.maxBytes : kPaneHtmlBytes,
+                                       kPaneTextUnits, kPaneLineUnits, &text))
+            << row.what;
+        std::printf("%s: %.2f s\n", row.what, Seconds() - start);
+        EXPECT_EQ(row.expected, text) << row.what;
+    }
+    // A big5 character across two pieces stays whole: 中 all through, then the marker.
+    path_ = WriteRepeatedFile("html.eml", Utf8Header("8bit") + "<p>", "\xA4\xA4", 1u << 20);
+    hostsim::SetViewPath(view_.frame, path_.c_str());
+    std::wstring big5;
+    EXPECT_TRUE(HtmlPartToPaneText(view_.frame, NULL, 0, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &big5, 950));
+    const size_t marker = big5.find(L'\x3010');
+    EXPECT_EQ(kPaneTextUnits, marker - 4);
+    EXPECT_EQ(std::wstring::npos, big5.substr(0, marker).find_first_not_of(L"\x4E2D\n\r"));
+    hostsim::SetViewPath(view_.frame, "no-such-file.eml");
+    std::wstring text = L"earlier";
+    EXPECT_FALSE(HtmlPartToPaneText(view_.frame, NULL, 0, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &text));
     EXPECT_EQ(L"", text);
 }

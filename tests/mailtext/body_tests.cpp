@@ -24,6 +24,21 @@ std::string WithoutCrlf(const std::string& text)
     return out;
 }
 
+// The body read a piece at a time (pieces of 1, then 7 bytes), decoded; "none" when the
+// reader can't open it.
+std::string ReadInPieces(const std::string& path, const char* boundary, int nested, int orHtml = 0)
+{
+    BodyReader reader;
+    if (!OpenBodyReader(&reader, path.c_str(), boundary, nested, orHtml))
+        return "none";
+    std::string body;
+    unsigned char piece[7];
+    for (size_t size = 1, got; (got = ReadBodyBytes(&reader, piece, size)) > 0; size = 7)
+        body.append(reinterpret_cast<const char*>(piece), got);
+    CloseBodyReader(&reader);
+    return body;
+}
+
 // The two files must give the same; a readable file gives its body and one NUL.
 std::string ExtractAlike(const std::string& pathA, const std::string& pathB, const char* boundary,
                          int* encoding = NULL)
@@ -35,6 +50,9 @@ std::string ExtractAlike(const std::string& pathA, const std::string& pathB, con
     EXPECT_EQ(MultipartFileHasUtf8Part(pathA.c_str(), boundary), MultipartFileHasUtf8Part(pathB.c_str(), boundary));
     if (encoding)
         *encoding = encodingA;
+    if (encodingA != Base64 && !a.empty()) {
+        EXPECT_EQ(std::string(a.begin(), a.end() - 1), ReadInPieces(pathA, boundary, 0));
+    }
     EXPECT_TRUE(!a.empty() && a.back() == 0) << "no final NUL";
     return a.empty() ? "(empty)" : std::string(a.begin(), a.end() - 1);
 }
@@ -235,6 +253,9 @@ std::string TextPartOf(const std::string& lfMail, size_t limit = kWholeBody, int
     }
     EXPECT_EQ(found.bodyOffset, twin.bodyOffset);
     EXPECT_TRUE(!a.empty() && a.back() == 0);
+    if (encoding != Base64 && limit == kWholeBody && !a.empty()) {
+        EXPECT_EQ(std::string(a.begin(), a.end() - 1), ReadInPieces(files.second, boundary, 1, orHtml));
+    }
     return std::string(found.html ? "html:" : "") + found.charset + "|" + std::to_string(encoding) + "|" +
            (a.empty() ? "" : std::string(a.begin(), a.end() - 1));
 }
@@ -350,6 +371,11 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
     EXPECT_EQ("UTF-8|2|ca", TextPartOf(rows[0].mail, 2));
     EXPECT_EQ("UTF-8|2|caf\xC3", TextPartOf(rows[0].mail, 4));
     EXPECT_EQ("|1|w6nDqcOp", TextPartOf(mixed + "--m\nContent-Transfer-Encoding: base64\n\nw6nD\nqcOp\n", 4));
+    // Read a piece at a time, base64 is decoded as it comes: what is not of its alphabet
+    // is passed over, and padding ends a group.
+    auto files = WriteTwins(mixed + "--m\nContent-Transfer-Encoding: base64\n\nw6n!D\nqc Op\nw6k=w6k=\n--m\n");
+    EXPECT_EQ("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", ReadInPieces(files.first, "m", 1));
+    EXPECT_EQ("none", ReadInPieces(files.first + ".none", "m", 1));
 }
 
 // The walk's bounds in parts and depth are rows of the plug-in's settings tests.

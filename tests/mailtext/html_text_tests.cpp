@@ -1,6 +1,7 @@
 // HTML parts as text: one row per rule, and the meta charset prescan.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,34 @@ std::string ToUtf8(const PaneUnit* units, size_t count)
         }
     }
     return out;
+}
+
+// The html converted whole, and fed in pieces of `piece` bytes (0: whole) with what each
+// feed leaves given again at the head of the next: every piece in a heap block of exactly
+// its size, so that a read past its end is an overrun the sanitizer sees.
+int Convert(const std::string& html, size_t piece, PaneUnit* out, size_t capacity, size_t line, size_t* written)
+{
+    if (piece == 0) {
+        std::unique_ptr<char[]> whole(new char[html.size()]);
+        html.copy(whole.get(), html.size());
+        return HtmlToPaneText(whole.get(), html.size(), out, capacity, line, written);
+    }
+    HtmlTextConverter converter;
+    if (!converter.Begin(out, capacity, line))
+        return -2;
+    std::string held;
+    for (size_t at = 0; at < html.size() || !held.empty();) {
+        held += html.substr(at, piece);
+        at += piece;
+        const bool final = at >= html.size();
+        std::unique_ptr<char[]> block(new char[held.size()]);
+        held.copy(block.get(), held.size());
+        const size_t taken = converter.Feed(block.get(), held.size(), final);
+        if (taken > held.size() || (!final && held.size() - taken >= kHtmlCarryBytes) || (final && taken != held.size()))
+            return -3;
+        held.erase(0, taken);
+    }
+    return converter.Finish(written);
 }
 
 }  // namespace
@@ -91,16 +120,53 @@ TEST(HtmlText, Rows)
         {"ab\xF0\x9F\x98\x80", "ab", 2, 3, 0},
         {"aaaaaaaaaaaaaa bb cc", "aaaaaaaaaaaaaa \nbb cc", 1, 0, 16},
         {"aaaaaaaaaaaaaaaaaaaa", "aaaaaaaaaaaaaaaa\naaaa", 1, 0, 16},
+        // Lists numbered from their start, in their type; hidden content; a select's option.
+        {"<ol start=' 5'><li>a<li>b</ol><ol type=a start=27><li>c</ol><ol type=I start=+1994><li>d</ol>"
+         "<ol type=i start=-2><li>e</ol><ol start=x type=q><li>f</ol>",
+         "5. a\n6. b\n\naa. c\n\nMCMXCIV. d\n\n-2. e\n\n1. f", 1, 0, 0},
+        {"a<div hidden>b<div>c</div>d</div>e<p hidden>f<p>g<img hidden alt=h><span hidden=hidden>i</span>j"
+         "<ul><li hidden>k<li>l</ul><textarea hidden>m</textarea>n<ul><li hidden>o</ul>p",
+         "ae\n\ngj\n\n\xE2\x80\xA2 l\n\nn\n\np", 1, 0, 0},
+        {"Size: <select><option>S<option selected> M\n x </option>y<b>z</b><option>L</select>. "
+         "<select><option>one<option>two</select><select><option>open",
+         "Size: M x. oneopen", 1, 0, 0},
+        // Ill-formed UTF-8: a U+FFFD for each maximal subpart, as HTML decodes.
+        {"\xC0\xAF|\xE3\x81" "b|\xF0\x9F\x98|\xF4\x90\x80\x80",
+         "\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD" "b|\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD",
+         1, 0, 0},
+        {"&#x9F;|&lt b|&hellip x|&middot x|a&zwnj;b|&#" + std::string(30, '0') + "65;|&#" + std::string(32, '0') + "65;",
+         "\xC5\xB8|< b|&hellip x|\xC2\xB7 x|a\xE2\x80\x8C" "b|A|\xEF\xBF\xBD" "65;", 1, 0, 0},
+        // Links: the first href counts, a nested link ends the open one, mailto: kept.
+        {"<a href=http://a.example/ href=http://b.example/>x</a> <a href=http://a.example/>y<a "
+         "href='MAILTO:c@x.example'>c@x.example</a>z</a> <a href=mailto:d@x.example>mail</a>",
+         "x <http://a.example/> y <http://a.example/>c@x.examplez mail <mailto:d@x.example>", 1, 0, 0},
+        {"aaaaaaaaaa <a href=http://x.example/>link</a>", "aaaaaaaaaa link \n<http://x.exampl\ne/>", 1, 0, 16},
+        {"aaaaaaaaaaaaaaa <a href=http://x.example/>x.example</a>", "aaaaaaaaaaaaaaa \nx.example", 1, 0, 16},
+        {"x<textarea>\n a<b>&amp;</textarea ><xmp>c<i>&amp;</xmp>d", "x a<b>&\n\nc<i>&amp;\n\nd", 1, 0, 0},
+        {"a<!--->b<!-->c<!---->d<!-- --!>e", "abcde", 1, 0, 0},
+        {"\xEF\xBB\xBF", "", 0, 0, 0},
+        {"\xEF\xBB\xBF\xEF\xBB\xBF" "a", "\xEF\xBB\xBF" "a", 1, 0, 0},
+        // The data's last bytes: a raw text end tag without '>', a text that fills the room.
+        {"a<style>x</style", "a", 1, 0, 0},
+        {"a<title>x</titl", "a", 1, 0, 0},
+        {"<p>abc</p>", "abc", 1, 3, 0},
+        {"ab&amp", "ab&", 1, 3, 0},
+        {"ab\xF0\x9F\x98\x80", "ab\xF0\x9F\x98\x80", 1, 4, 0},
+        // A tag, a comment or raw text longer than any piece is read through.
+        {"<img src='data:image/png;base64," + std::string(5000, 'Q') + "' alt=pic>t<!--" + std::string(300, '-') +
+             "->u<script>" + std::string(300, '<') + "</script>v",
+         "[pic]tuv", 1, 0, 0},
     };
     for (const auto& row : rows) {
         const size_t capacity = row.capacity ? row.capacity : 262144;
-        std::vector<PaneUnit> out(capacity);
-        size_t written = 99;
-        EXPECT_EQ(row.result, HtmlToPaneText(row.html.data(), row.html.size(), &out[0], capacity,
-                                             row.line ? row.line : 4096, &written))
-            << row.html;
-        ASSERT_LE(written, capacity);
-        EXPECT_EQ(row.text, ToUtf8(&out[0], written)) << row.html;
+        for (size_t piece : {0, 1, 2, 5, 64}) {
+            std::unique_ptr<PaneUnit[]> out(new PaneUnit[capacity]);
+            size_t written = 99;
+            EXPECT_EQ(row.result, Convert(row.html, piece, out.get(), capacity, row.line ? row.line : 4096, &written))
+                << row.html << " in pieces of " << piece;
+            ASSERT_LE(written, capacity);
+            EXPECT_EQ(row.text, ToUtf8(out.get(), written)) << row.html << " in pieces of " << piece;
+        }
     }
     size_t written = 1;
     PaneUnit unit;
@@ -123,6 +189,10 @@ TEST(HtmlText, MetaCharset)
         {"<meta charset=" + std::string(40, 'x') + "><meta charset=big5>", "big5"},
         {far, ""},
         {"<meta charset=big5", ""},
+        {"<meta/charset=big5>", "big5"},
+        {"<meta http-equiv=content-type content=\"text/html; charset=big5;x\">", "big5"},
+        {"<meta charset=\"utf-16\">", "utf-8"},
+        {"<!--><meta charset=big5>-->", "big5"},
     };
     for (const auto& row : rows) {
         char charset[40] = "?";

@@ -440,10 +440,14 @@ TEST_F(ViewTest, TheNextMailAfterALongOneIsShownWithEveryPropertyOfThePane)
         lines += "caf\xC3\xA9 http://example.invalid/\r\n";
     Load(e2e::WriteMailFile("long.eml", std::string(kUtf8Header) + "\r\n" + lines));
     Press();
+    HWND old = UnicodePane(view_);
     Load(utf8_);
     Press();
     HWND pane = UnicodePane(view_);
     ASSERT_TRUE(pane);
+    EXPECT_NE(old, pane);
+    EXPECT_FALSE(IsWindow(old));
+    EXPECT_EQ(1, e2e::PaneWindowCount()) << "an old pane is left";
     EXPECT_TRUE(Visible(pane));
     EXPECT_EQ(ExpectedBody(), PaneTextLf(pane).substr(0, ExpectedBody().size()));
     EXPECT_TRUE(GetWindowLongA(pane, GWL_STYLE) & ES_READONLY);

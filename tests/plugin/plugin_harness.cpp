@@ -100,4 +100,32 @@ RECT RectIn(HWND window, HWND parent)
     return rect;
 }
 
+namespace {
+
+BOOL CALLBACK CountPane(HWND window, LPARAM count)
+{
+    char name[32];
+    if (GetClassNameA(window, name, sizeof name) &&
+        (lstrcmpiA(name, "RICHEDIT50W") == 0 || lstrcmpiA(name, "RichEdit20W") == 0))
+        ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+// Children of every depth are enumerated too.
+BOOL CALLBACK CountPaneOrChild(HWND window, LPARAM count)
+{
+    CountPane(window, count);
+    EnumChildWindows(window, CountPane, count);
+    return TRUE;
+}
+
+}  // namespace
+
+int PaneWindowCount()
+{
+    int count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountPaneOrChild, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
 }  // namespace e2e

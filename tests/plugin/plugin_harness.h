@@ -44,6 +44,8 @@ std::wstring PaneTextLf(HWND pane);
 using testsupport::Visible;
 // A window's rectangle in the client coordinates of another window.
 RECT RectIn(HWND window, HWND parent);
+// The thread's windows, children included, of the class of a Unicode pane.
+int PaneWindowCount();
 
 using testsupport::Utf8ToWide;
 

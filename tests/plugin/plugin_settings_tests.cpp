@@ -213,6 +213,10 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
         {"HTML, UTF-8", Single("utf-8", kHtml, "text/html"), L"\x2022 caf\xE9", L"<html>"},
         {"HTML, its charset in a meta element",
          WithCrlf("Content-Type: text/html\n\n<meta charset=\"iso-8859-2\"><p>\xA3\xF3\x64\xBC\n"), L"\x141\xF3" L"d\x17A", NULL},
+        // Its text after 5 MB of an inline image, read and converted a piece at a time.
+        {"HTML, Latin-1, its text after an inline image",
+         Single("iso-8859-1", "<img src='data:image/png;base64," + std::string(5u << 20, 'Q') + "'>caf\xE9", "text/html"),
+         L"caf\xE9", NULL},
         {"mixed, only HTML inside", Mixed("Content-Type: image/gif\n\nGIF\n--m\nContent-Type: text/html; charset=utf-8\n"
                                           "Content-Transfer-Encoding: base64\n\nPHA+Y2Fmw6k8L3A+\n"), L"caf\xE9", NULL},
         {"alternative, its first part HTML",
@@ -251,7 +255,7 @@ TEST_F(SettingsTest, AutoOpensTheViewAfterTheLoad)
     std::string other = e2e::WriteMailFile("other.eml", Single("iso-2022-jp", "x"));
     auto load = [&](const std::string& mail) {
         hostsim::SetViewPath(view_.frame, mail.c_str());
-        SettingsPlugin().ViewLoadMail(view_.frame, Single(mail == offered ? "utf-8" : "iso-2022-jp", "").c_str(), 0);
+        SettingsPlugin().ViewLoadMail(view_.frame, Single(mail == other ? "iso-2022-jp" : "utf-8", "").c_str(), 0);
     };
     auto shown = [&] {
         bool checked = (e2e::ToggleButton(view_.toolbar).fsState & TBSTATE_CHECKED) != 0;
@@ -284,10 +288,35 @@ TEST_F(SettingsTest, AutoOpensTheViewAfterTheLoad)
     EXPECT_EQ(L"caf\xE9\n", e2e::PaneTextLf(e2e::UnicodePane(view_)));
     e2e::ClickButton(view_.toolbar, e2e::ToggleButton(view_.toolbar).idCommand);
     EXPECT_EQ(!kOn, shown()) << "a press goes back to the host's pane, or shows the Unicode one";
-    // The view destroyed before the message: nothing is left to press.
+    // A keyboard reader: the pane that had the focus at the next load has it again, made
+    // anew for a long text or kept; one that did not have it, or a reader gone on elsewhere
+    // before the message, is not given it.
+    std::string lines;
+    while (lines.size() < 40000)
+        lines += "caf\xC3\xA9\r\n";
+    const std::string longer[] = {e2e::WriteMailFile("auto-long1.eml", Single("utf-8", lines)),
+                                  e2e::WriteMailFile("auto-long2.eml", Single("utf-8", lines + "x"))};
+    for (int anew = 0; kOn && anew < 2; ++anew) {
+        for (int focused = 0; focused < 3; ++focused) {
+            SCOPED_TRACE(anew ? "made anew" : "kept");
+            load(anew ? longer[0] : offered);
+            hostsim::PumpMessages();
+            SetFocus(focused ? e2e::UnicodePane(view_) : view_.toolbar);
+            load(anew ? longer[1] : offered);
+            if (focused == 2)
+                SetFocus(view_.toolbar);
+            hostsim::PumpMessages();
+            HWND pane = e2e::UnicodePane(view_);
+            EXPECT_EQ(focused == 1, pane && GetFocus() == pane) << "focused " << focused;
+        }
+    }
+    // The view destroyed before the message: nothing is left to press, no pane is left.
     load(offered);
+    int reads = hostsim::CallCount("_QPAViewGetPath@4");
     DestroyWindow(view_.frame);
     hostsim::PumpMessages();
+    EXPECT_EQ(reads, hostsim::CallCount("_QPAViewGetPath@4")) << "pressed";
+    EXPECT_EQ(0, e2e::PaneWindowCount());
     ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", kSettings));
     SettingsPlugin().StartUp(0);
     view_ = e2e::CreateAnnouncedView();
