@@ -3,7 +3,9 @@
 
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -51,6 +53,67 @@ void ExtractNestedTextPart(HWND view, const char* boundary, MailBodyBuffer* buff
         return;
     int encoding = ExtractTextPartFromFile(HostViewGetPath(view), boundary, buffer, limit, NULL, orHtml);
     if (encoding == Base64 && buffer->size() > 1)
+        DecodeBase64Body(buffer);
+}
+
+MailFileHead::MailFileHead(HWND view) : view_(view), state_(0), cut_(false)
+{
+    OpenMailStream(&stream_, NULL);
+}
+
+MailStream* MailFileHead::Stream()
+{
+    if (state_ == 0) {
+        state_ = -1;
+        MailStream file;
+        if (OpenMailStream(&file, HostViewGetPath(view_))) {
+            const long rest = MailStreamRemaining(&file);
+            const size_t wanted = rest < 0 ? kLoadHeadBytes : std::min(static_cast<size_t>(rest), kLoadHeadBytes);
+            cut_ = rest < 0 || static_cast<size_t>(rest) > kLoadHeadBytes;
+            try {
+                bytes_.resize(wanted + 1);   // never empty, so that its data has an address
+                bytes_.resize(std::fread(&bytes_[0], 1, wanted, file.file));
+                if (!std::ferror(file.file) && OpenMailStreamOnBytes(&stream_, bytes_.data(), bytes_.size()))
+                    state_ = 1;
+            } catch (const std::bad_alloc&) {
+            }
+            CloseMailStream(&file);
+        }
+    }
+    return state_ == 1 ? &stream_ : NULL;
+}
+
+bool MultipartHasUtf8Part(MailFileHead& head, const char* boundary)
+{
+    return MultipartStreamHasUtf8Part(head.Stream(), boundary);
+}
+
+bool FirstPartType(MailFileHead& head, const char* boundary, ContentType* type)
+{
+    return ReadFirstPartContentTypeInStream(head.Stream(), boundary, type) != 0;
+}
+
+bool FindNestedTextPart(MailFileHead& head, const char* boundary, TextPart* part, int orHtml)
+{
+    MailStream* stream = head.Stream();
+    return stream && SeekMailStream(stream, 0) && WalkToFirstTextPart(stream, boundary, part, orHtml) != 0;
+}
+
+void ExtractMailBody(MailFileHead& head, const char* boundary, MailBodyBuffer* buffer, size_t limit)
+{
+    if (!buffer)
+        return;
+    if (ExtractMailBodyFromStream(head.Stream(), boundary, buffer, limit) == Base64 && buffer->size() > 1)
+        DecodeBase64Body(buffer);
+}
+
+void ExtractNestedTextPart(MailFileHead& head, const char* boundary, MailBodyBuffer* buffer, size_t limit,
+                           int orHtml)
+{
+    if (!buffer)
+        return;
+    if (ExtractTextPartFromStream(head.Stream(), boundary, buffer, limit, NULL, orHtml) == Base64 &&
+        buffer->size() > 1)
         DecodeBase64Body(buffer);
 }
 

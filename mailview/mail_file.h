@@ -14,6 +14,35 @@ bool MultipartHasUtf8Part(HWND view, const char* boundary);
 // is given), decoded, and one NUL; empty when the file can't be read. With a limit, only
 // the body's first limit bytes (decoded) are read: see ExtractMailBodyFromFile.
 void ExtractMailBody(HWND view, const char* boundary, MailBodyBuffer* buffer, size_t limit = kWholeBody);
+// The opt-in readings of a load look at the head of the mail file only: the host is asked
+// for its path once, on first need, and at most kLoadHeadBytes of it are read once. That
+// holds the walk's bound, and past it the first bytes of a part's body that begins there.
+const size_t kLoadHeadBytes = static_cast<size_t>(kPartSearchBytes) + 65536;
+class MailFileHead {
+public:
+    explicit MailFileHead(HWND view);
+    MailFileHead(const MailFileHead&) = delete;
+    MailFileHead& operator=(const MailFileHead&) = delete;
+    // A stream over the head; null when the file can't be read.
+    MailStream* Stream();
+    // True when the file goes on past the head.
+    bool Cut() const { return cut_; }
+
+private:
+    HWND view_;
+    int state_;   // 0: not read yet, 1: read, -1: unreadable
+    bool cut_;
+    MailBodyBuffer bytes_;
+    MailStream stream_;
+};
+bool MultipartHasUtf8Part(MailFileHead& head, const char* boundary);
+bool FirstPartType(MailFileHead& head, const char* boundary, ContentType* type);
+bool FindNestedTextPart(MailFileHead& head, const char* boundary, TextPart* part, int orHtml = 0);
+// The body of the part a load found (nested, or the mail's first), decoded, as far as the head holds it.
+void ExtractMailBody(MailFileHead& head, const char* boundary, MailBodyBuffer* buffer, size_t limit);
+void ExtractNestedTextPart(MailFileHead& head, const char* boundary, MailBodyBuffer* buffer, size_t limit,
+                           int orHtml);
+
 // The opt-in readings. The code page of a charset of the table when this system has it, 0
 // otherwise: a charset that can't be converted is left to the host, never shown wrong.
 UINT UsableCodePage(const char* charset);

@@ -86,21 +86,38 @@ void ExtractShownPart(MailViewWinHook* controller, MailBodyBuffer* body, size_t 
         ExtractMailBody(controller->hwnd, controller->boundary.Get(), body, limit);
 }
 
+// The same at a load, from the head of the file the load read.
+void ExtractLoadedPart(MailViewWinHook* controller, MailFileHead& file, MailBodyBuffer* body, size_t limit)
+{
+    if (controller->nestedPart)
+        ExtractNestedTextPart(file, controller->boundary.Get(), body, limit, controller->htmlPart);
+    else
+        ExtractMailBody(file, controller->boundary.Get(), body, limit);
+}
+
+// What the UTF-8 scans take for the whole part: kUtf8ScanBytes of it, or as much as the
+// head holds of a file longer than the head (0: any length is a prefix).
+size_t ScanLimit(MailFileHead& file)
+{
+    return file.Cut() ? 0 : kUtf8ScanBytes;
+}
+
 // The code page of the text part a press shows (the record already says which): its
 // charset's, and with the opt-in charsets UTF-8 where its label (none, us-ascii, one of the
-// table's) can't decode the body and UTF-8 can. The body's first MB decides. head, when
-// given, holds that much of the part already.
-UINT TextCodePage(MailViewWinHook* controller, const char* charset, const MailBodyBuffer* head = NULL)
+// table's) can't decode the body and UTF-8 can. The body's first MB decides, as far as the
+// head holds it. head, when given, holds that much of the part already.
+UINT TextCodePage(MailViewWinHook* controller, MailFileHead& file, const char* charset,
+                  const MailBodyBuffer* head = NULL)
 {
     const UINT codePage = PartCodePage(charset);
     if (codePage == CP_UTF8 || !g_mailViewOptions.charsets || Utf8FallbackOf(charset) == NoUtf8Fallback)
         return codePage;
     MailBodyBuffer read;
     if (!head) {
-        ExtractShownPart(controller, &read, kUtf8ScanBytes);
+        ExtractLoadedPart(controller, file, &read, kUtf8ScanBytes);
         head = &read;
     }
-    return BodyReadsAsUtf8(charset, *head, kUtf8ScanBytes) ? CP_UTF8 : codePage;
+    return BodyReadsAsUtf8(charset, *head, ScanLimit(file)) ? CP_UTF8 : codePage;
 }
 
 bool IsHtmlType(const char* mediaType)
@@ -119,14 +136,14 @@ bool IsPlainType(const char* mediaType)
 // declared charset, or without one a meta element's in its first bytes; 0 when neither
 // names one a press converts, and the mail stays with the host. A part that names none, or
 // us-ascii, is read as UTF-8 when its bytes are valid UTF-8: its markup is the point.
-UINT HtmlCodePage(MailViewWinHook* controller, const char* declared)
+UINT HtmlCodePage(MailViewWinHook* controller, MailFileHead& file, const char* declared)
 {
     controller->htmlPart = 1;
     const bool ascii = CompareNameNoCase(declared, "us-ascii") == 0;
     if (declared[0] && !ascii && (!g_mailViewOptions.charsets || Utf8FallbackOf(declared) == NoUtf8Fallback))
         return PartCodePage(declared);
     MailBodyBuffer head;
-    ExtractShownPart(controller, &head, kUtf8ScanBytes);
+    ExtractLoadedPart(controller, file, &head, kUtf8ScanBytes);
     char meta[kCharsetNameSize];
     const char* charset = declared;
     if (!declared[0] && head.size() >= 2 &&
@@ -134,9 +151,9 @@ UINT HtmlCodePage(MailViewWinHook* controller, const char* declared)
         charset = meta;
     if (!charset[0] || CompareNameNoCase(charset, "us-ascii") == 0) {
         const size_t length = head.empty() ? 0 : std::strlen(reinterpret_cast<const char*>(&head[0]));
-        return length > 0 && ScanUtf8(&head[0], length, length >= kUtf8ScanBytes, NULL) ? CP_UTF8 : 0;
+        return length > 0 && ScanUtf8(&head[0], length, length >= ScanLimit(file), NULL) ? CP_UTF8 : 0;
     }
-    return TextCodePage(controller, charset, &head);
+    return TextCodePage(controller, file, charset, &head);
 }
 
 // Keeps the boundary a press walks the file from; false without memory for it.
@@ -148,57 +165,59 @@ bool KeepBoundary(MailViewWinHook* controller, const char* boundary)
 
 // A multipart other than multipart/alternative, walked to its first text/plain part (with
 // the HTML switch, to its first text/html part when it has none).
-UINT NestedCodePage(MailViewWinHook* controller, const ContentType& type)
+UINT NestedCodePage(MailViewWinHook* controller, MailFileHead& file, const ContentType& type)
 {
     TextPart part;
-    if (!type.boundary[0] || !FindNestedTextPart(controller->hwnd, type.boundary, &part, g_mailViewOptions.html))
+    if (!type.boundary[0] || !FindNestedTextPart(file, type.boundary, &part, g_mailViewOptions.html))
         return 0;
     // The press walks the file again from the message's boundary; without memory for it
     // the mail stays with the host.
     if (!KeepBoundary(controller, type.boundary))
         return 0;
     controller->nestedPart = 1;
-    return part.html ? HtmlCodePage(controller, part.charset) : TextCodePage(controller, part.charset);
+    return part.html ? HtmlCodePage(controller, file, part.charset) : TextCodePage(controller, file, part.charset);
 }
 
 // A multipart/alternative mail with its boundary: the classifier's rule (a part declares
 // UTF-8, the first part shown), and with the opt-in readings the first part's charset as
 // declared, its field folded with a space or a tab. A first part in HTML, with the HTML
 // switch, is shown as its text.
-UINT AlternativeCodePage(MailViewWinHook* controller)
+UINT AlternativeCodePage(MailViewWinHook* controller, MailFileHead& file)
 {
     ContentType first;
-    const bool typed = FirstPartType(controller->hwnd, controller->boundary.Get(), &first);
+    const bool typed = FirstPartType(file, controller->boundary.Get(), &first);
     UINT codePage = 0;
     if (typed && g_mailViewOptions.html && IsHtmlType(first.mediaType))
-        codePage = HtmlCodePage(controller, first.charset);
+        codePage = HtmlCodePage(controller, file, first.charset);
     else if (!typed || IsPlainType(first.mediaType))
-        codePage = TextCodePage(controller, first.charset);
+        codePage = TextCodePage(controller, file, first.charset);
     else
         codePage = PartCodePage(first.charset);
     // The classifier's rule still offers what it offered: the first part read as UTF-8.
-    if (!codePage && MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()))
+    if (!codePage && MultipartHasUtf8Part(file, controller->boundary.Get()))
         codePage = CP_UTF8;
     return codePage;
 }
 
 // What the mail offers with the opt-in readings on: its Content-Type read as MIME does, a
-// continuation line beginning with a space or a tab. The class is the classifier's.
+// continuation line beginning with a space or a tab. The class is the classifier's. The
+// file, when a reading needs it, is read once, its head only.
 UINT OptInCodePage(MailViewWinHook* controller, const char* headerText, int kind)
 {
+    MailFileHead file(controller->hwnd);
     ContentType type;
     ReadHeaderContentType(headerText, &type);   // without a copy: empty, the class decides
     const bool multipart = IsMultipartType(type) != 0;
     if (multipart && g_mailViewOptions.nested && std::strcmp(type.mediaType, "multipart/alternative") != 0) {
         // Whatever the classifier's substring search found ("type=multipart/alternative",
         // a charset parameter), the parts are what a press shows.
-        return NestedCodePage(controller, type);
+        return NestedCodePage(controller, file, type);
     }
     if (g_mailViewOptions.html && IsHtmlType(type.mediaType)) {
         // A single part: its body follows the message header, whatever boundary the
         // classifier's substring search took.
         controller->boundary.Reset();
-        return HtmlCodePage(controller, type.charset);
+        return HtmlCodePage(controller, file, type.charset);
     }
     if (kind == Utf8)
         return CP_UTF8;
@@ -207,11 +226,11 @@ UINT OptInCodePage(MailViewWinHook* controller, const char* headerText, int kind
         if (!controller->boundary.IsValid() &&
             (!g_mailViewOptions.nested || !type.boundary[0] || !KeepBoundary(controller, type.boundary)))
             return 0;
-        return AlternativeCodePage(controller);
+        return AlternativeCodePage(controller, file);
     }
     if (multipart)
         return 0;
-    return IsPlainType(type.mediaType) ? TextCodePage(controller, type.charset) : PartCodePage(type.charset);
+    return IsPlainType(type.mediaType) ? TextCodePage(controller, file, type.charset) : PartCodePage(type.charset);
 }
 
 DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)

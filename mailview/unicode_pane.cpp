@@ -160,9 +160,9 @@ int SetUpPaneFromHost(HWND pane, HWND hostPane)
 {
     CopyTextFormats(hostPane, pane, TRUE);
     SendMessageA(pane, EM_EXLIMITTEXT, 0, kPaneTextLimit);
-    // Read-only: there is nothing to undo, and the undo record would copy every text and
-    // format that the pane is given.
-    SendMessageA(pane, EM_SETUNDOLIMIT, 0, 0);
+    // Read-only: there is nothing to undo, and each stream-in empties the record. Not 0:
+    // Wine's rich edit then loses every line break it deletes (the record would own it).
+    SendMessageA(pane, EM_SETUNDOLIMIT, 1, 0);
     SendMessageA(pane, EM_AUTOURLDETECT, 1, 0);
     SendMessageA(pane, EM_SETREADONLY, 1, 0);
     // The host pane answers its colour only by being given another: it gets its own back.
@@ -238,6 +238,7 @@ LRESULT StreamInText(const wchar_t* text, HWND pane)
         SendStream(pane, EM_STREAMIN, SFF_SELECTION | SF_TEXT | SF_UNICODE, &cookie, StreamInCallback);
     CHARRANGE start = {0, 0};
     SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
+    SendMessageA(pane, EM_EMPTYUNDOBUFFER, 0, 0);
     return result;
 }
 

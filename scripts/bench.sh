@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the benchmark programs (bench/, every *_bench: the mail body, the message paths
-# and registry lookups, the toggle, first and next mail's, and header classification) and
+# and registry lookups, the toggle, first and next mail's, header classification, and a
+# day's session of loads and presses) and
 # runs each under Wine, on a private X server, printing their figures and the machine they
 # ran on. The 32-bit build runs under the machine's 32-bit Wine, or (VELMORA_ROOT32=1) under
 # that of our i386 root entered by chroot (scripts/root32), never in its virtual machine, whose software
@@ -47,5 +48,10 @@ $inroot xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
          # bare control given the same text, in another.
          for encoding in 8bit quoted-printable base64; do for kb in 100 1000 10000 100000; do
            "$3" "$1/bin/mail_view_bench.exe" peak $encoding $kb | grep "^5\." || status=1; done; done
+         # A first press, the press of the next mail and a bare stream, each encoding and size alone.
+         for encoding in 8bit quoted-printable base64; do for kb in 100 1000 10000; do
+           "$3" "$1/bin/mail_view_bench.exe" press $encoding $kb | grep "^7\." || status=1; done; done
+         # A session of a thousand loads and presses in one view, beside a bare control.
+         "$3" "$1/bin/mail_view_bench.exe" session | grep -v "^mail_view_bench:" || status=1
          exit $status' \
   sh "$build/$tree" "$tree" "$wine"

@@ -187,13 +187,12 @@ int DecodeQpEscape(MailStream* stream)
 
 namespace {
 
-// Copies the body from where the stream stands and closes the stream.
-void CopyBodyAndClose(MailStream* stream, const Boundaries& boundaries, int encoding, size_t limit,
-                      MailBodyBuffer* buffer)
+// Copies the body from where the stream stands.
+void CopyBodyFrom(MailStream* stream, const Boundaries& boundaries, int encoding, size_t limit,
+                  MailBodyBuffer* buffer)
 {
     ReserveForBody(stream, RoomForLimit(limit, encoding), buffer);
     int copied = CopyBody(stream, boundaries, encoding, limit, buffer);
-    CloseMailStream(stream);
     if (!copied) {
         // Out of memory: nothing half-copied is shown, and the storage goes back at once.
         MailBodyBuffer().swap(*buffer);
@@ -212,20 +211,32 @@ void CopyBodyAndClose(MailStream* stream, const Boundaries& boundaries, int enco
 
 int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer, size_t limit)
 {
+    if (!buffer)
+        return Identity;
+    buffer->clear();
+    MailStream stream;
+    if (!OpenMailStream(&stream, path))
+        return Identity;
+    int encoding = ExtractMailBodyFromStream(&stream, boundary, buffer, limit);
+    CloseMailStream(&stream);
+    return encoding;
+}
+
+int ExtractMailBodyFromStream(MailStream* stream, const char* boundary, MailBodyBuffer* buffer, size_t limit)
+{
     int encoding = Identity;
     if (!buffer)
         return encoding;
     buffer->clear();
-    MailStream stream;
-    if (!OpenMailStream(&stream, path))
+    if (!stream || !SeekMailStream(stream, 0))
         return encoding;
-    ScanHeaderForEncoding(&stream, &encoding);
+    ScanHeaderForEncoding(stream, &encoding);
     if (boundary) {
-        SkipToFirstDelimiter(&stream, boundary);
-        ScanHeaderForEncoding(&stream, &encoding);
+        SkipToFirstDelimiter(stream, boundary);
+        ScanHeaderForEncoding(stream, &encoding);
     }
     const Boundaries boundaries = {&boundary, boundary ? 1 : 0};
-    CopyBodyAndClose(&stream, boundaries, encoding, limit, buffer);
+    CopyBodyFrom(stream, boundaries, encoding, limit, buffer);
     return encoding;
 }
 
@@ -238,19 +249,30 @@ int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuff
     MailStream stream;
     if (!OpenMailStream(&stream, path))
         return Identity;
+    int encoding = ExtractTextPartFromStream(&stream, boundary, buffer, limit, part, orHtml);
+    CloseMailStream(&stream);
+    return encoding;
+}
+
+int ExtractTextPartFromStream(MailStream* stream, const char* boundary, MailBodyBuffer* buffer, size_t limit,
+                              TextPart* part, int orHtml)
+{
+    if (!buffer)
+        return Identity;
+    buffer->clear();
+    if (!stream || !SeekMailStream(stream, 0))
+        return Identity;
     TextPart found;
     if (!part)
         part = &found;
-    if (!WalkToFirstTextPart(&stream, boundary, part, orHtml)) {
-        CloseMailStream(&stream);
+    if (!WalkToFirstTextPart(stream, boundary, part, orHtml))
         return Identity;
-    }
     // An outer delimiter ends the body too, when an inner multipart was left open.
     const char* list[kMaxPartDepth];
     for (int i = 0; i < part->depth; ++i)
         list[i] = part->boundaries[i];
     const Boundaries boundaries = {list, part->depth};
-    CopyBodyAndClose(&stream, boundaries, part->encoding, limit, buffer);
+    CopyBodyFrom(stream, boundaries, part->encoding, limit, buffer);
     return part->encoding;
 }
 

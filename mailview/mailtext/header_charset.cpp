@@ -115,7 +115,7 @@ bool IsDelimiterLine(MailStream* stream, const char* boundary)
             if (c == '\n')
                 break;
         }
-        if (matches && read > 0 && read >= length && !ferror(stream->file))
+        if (matches && read > 0 && read >= length && !MailStreamFailed(stream))
             return true;
     }
     SeekMailStream(stream, start);
@@ -186,20 +186,24 @@ bool MultipartFileHasUtf8Part(const char* path, const char* boundary)
     MailStream stream;
     if (!OpenMailStream(&stream, path))
         return false;
-    // The message header and the preamble are not looked at.
-    SkipToFirstDelimiter(&stream, boundary);
-    bool found = false;
-    bool lineStart = true;
-    for (;;) {
-        int c = ReadMailChar(&stream);
-        if (c == EOF)
-            break;
-        if (lineStart && ToUpperAscii(c) == 'C' && IsUtf8ContentTypeField(&stream)) {
-            found = true;
-            break;
-        }
-        lineStart = c == '\n';
-    }
+    bool found = MultipartStreamHasUtf8Part(&stream, boundary);
     CloseMailStream(&stream);
     return found;
+}
+
+bool MultipartStreamHasUtf8Part(MailStream* stream, const char* boundary)
+{
+    if (!stream || !boundary || !SeekMailStream(stream, 0))
+        return false;
+    // The message header and the preamble are not looked at.
+    SkipToFirstDelimiter(stream, boundary);
+    bool lineStart = true;
+    for (;;) {
+        int c = ReadMailChar(stream);
+        if (c == EOF)
+            return false;
+        if (lineStart && ToUpperAscii(c) == 'C' && IsUtf8ContentTypeField(stream))
+            return true;
+        lineStart = c == '\n';
+    }
 }

@@ -1,4 +1,7 @@
 // The mail file reader: binary stdio with the text-mode rules applied in one place.
+#include <climits>
+#include <cstring>
+
 #include "mailview/mailtext/mail_text.h"
 
 namespace {
@@ -9,10 +12,17 @@ const int kEndOfData = 0x1A;
 int NextByte(MailStream* stream)
 {
     if (stream->windowPos >= stream->windowLength) {
-        if (ferror(stream->file))
+        if (stream->file && ferror(stream->file))
             return EOF;
         stream->windowStart += stream->windowLength;
-        stream->windowLength = static_cast<int>(fread(stream->window, 1, kMailStreamWindow, stream->file));
+        if (stream->file) {
+            stream->windowLength = static_cast<int>(fread(stream->window, 1, kMailStreamWindow, stream->file));
+        } else {
+            const long left = stream->byteCount - stream->windowStart;
+            stream->windowLength = left <= 0 ? 0 : left < kMailStreamWindow ? static_cast<int>(left) : kMailStreamWindow;
+            if (stream->windowLength > 0)
+                std::memcpy(stream->window, stream->bytes + stream->windowStart, stream->windowLength);
+        }
         stream->windowPos = 0;
         if (stream->windowLength <= 0) {
             stream->windowLength = 0;
@@ -34,6 +44,8 @@ void PutBack(MailStream* stream)
 int OpenMailStream(MailStream* stream, const char* path)
 {
     stream->file = NULL;
+    stream->bytes = NULL;
+    stream->byteCount = 0;
     stream->ended = 0;
     stream->windowStart = 0;
     stream->windowLength = 0;
@@ -50,6 +62,16 @@ int OpenMailStream(MailStream* stream, const char* path)
         return 0;
     }
     stream->file = file;
+    return 1;
+}
+
+int OpenMailStreamOnBytes(MailStream* stream, const unsigned char* bytes, size_t count)
+{
+    OpenMailStream(stream, NULL);
+    if (!bytes || count > static_cast<size_t>(LONG_MAX))
+        return 0;
+    stream->bytes = bytes;
+    stream->byteCount = static_cast<long>(count);
     return 1;
 }
 
@@ -99,7 +121,7 @@ int SeekMailStream(MailStream* stream, long position)
         stream->ended = 0;
         return 1;
     }
-    if (fseek(stream->file, position, SEEK_SET) != 0) {
+    if (stream->file && fseek(stream->file, position, SEEK_SET) != 0) {
         stream->ended = 1;
         return 0;
     }
@@ -112,13 +134,23 @@ int SeekMailStream(MailStream* stream, long position)
 
 bool MailStreamAtEnd(MailStream* stream)
 {
+    if (!stream->file)
+        return stream->ended || (stream->windowPos >= stream->windowLength &&
+                                 stream->windowStart + stream->windowLength >= stream->byteCount);
     return stream->ended || ferror(stream->file) ||
            (stream->windowPos >= stream->windowLength && feof(stream->file));
+}
+
+bool MailStreamFailed(MailStream* stream)
+{
+    return stream->file && ferror(stream->file);
 }
 
 long MailStreamRemaining(MailStream* stream)
 {
     long here = TellMailStream(stream);
+    if (!stream->file)
+        return stream->byteCount >= here ? stream->byteCount - here : -1;
     long filePosition = ftell(stream->file);
     if (filePosition < 0 || fseek(stream->file, 0, SEEK_END) != 0)
         return -1;

@@ -17,7 +17,9 @@
 // are exact byte offsets and a CR LF file reads like its bare-LF twin on every platform.
 enum { kMailStreamWindow = 16384 };
 struct MailStream {
-    FILE* file;
+    FILE* file;   // null for a stream over bytes in memory
+    const unsigned char* bytes;   // without a file: the data, byteCount long
+    long byteCount;
     int ended;  // 1 after a byte 0x1A (or a failed seek) ended the data; a seek clears it
     // The bytes last read from the file, so that a look-ahead and its seek back cost no
     // read: the C runtime of Windows drops its buffer at every fseek.
@@ -29,6 +31,8 @@ struct MailStream {
 
 // 1 when the file could be opened and read; 0 otherwise (the stream is then closed).
 int OpenMailStream(MailStream* stream, const char* path);
+// Over count bytes in memory, read as a file of those bytes would be; 1 unless bytes is null.
+int OpenMailStreamOnBytes(MailStream* stream, const unsigned char* bytes, size_t count);
 void CloseMailStream(MailStream* stream);
 // The next character, 0 to 255, or EOF at the end of the data or on a read error.
 // CR LF reads as LF, a lone CR as CR, and a byte 0x1A as the end of the data.
@@ -39,6 +43,8 @@ long TellMailStream(MailStream* stream);
 int SeekMailStream(MailStream* stream, long position);
 // True at the end of the data or after a read error.
 bool MailStreamAtEnd(MailStream* stream);
+// True after a read error of its file.
+bool MailStreamFailed(MailStream* stream);
 // Bytes from the position to the end of the file, or -1.
 long MailStreamRemaining(MailStream* stream);
 
@@ -96,6 +102,8 @@ int ClassifyMailHeader(const char* headerText, char** boundarySlot);
 // True when, after the first delimiter line, a line begins with a Content-Type field that
 // names "utf-8". False for a null path or boundary, or a file that can't be read.
 bool MultipartFileHasUtf8Part(const char* path, const char* boundary);
+// The same on an open stream, from the start of its data.
+bool MultipartStreamHasUtf8Part(MailStream* stream, const char* boundary);
 
 // ---- Body extraction --------------------------------------------------------------------
 
@@ -127,6 +135,9 @@ int DecodeQpEscape(MailStream* stream);
 const size_t kWholeBody = static_cast<size_t>(-1);
 int ExtractMailBodyFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer,
                             size_t limit = kWholeBody);
+// The same on an open stream, from the start of its data.
+int ExtractMailBodyFromStream(MailStream* stream, const char* boundary, MailBodyBuffer* buffer,
+                              size_t limit = kWholeBody);
 
 // ---- Content-Type parameters and nested multiparts (opt-in readings) -------------------
 // Unlike the readers above, these read a Content-Type field as MIME does: the media type
@@ -198,12 +209,16 @@ int FindFirstTextPart(const char* path, const char* boundary, TextPart* part, in
 int WalkToFirstTextPart(MailStream* stream, const char* boundary, TextPart* part, int orHtml = 0);
 // The Content-Type of a multipart mail file's first part; 0 when there is none.
 int ReadFirstPartContentType(const char* path, const char* boundary, ContentType* type);
+int ReadFirstPartContentTypeInStream(MailStream* stream, const char* boundary, ContentType* type);
 // Finds the part as FindFirstTextPart does and fills the buffer with its body as
 // ExtractMailBodyFromFile does (quoted-printable undone, base64 left for the caller, one
 // NUL, the limit as there); returns the part's transfer encoding. The buffer is left empty
 // when no part is found. part may be null.
 int ExtractTextPartFromFile(const char* path, const char* boundary, MailBodyBuffer* buffer,
                             size_t limit = kWholeBody, TextPart* part = NULL, int orHtml = 0);
+// The same on an open stream, from the start of its data.
+int ExtractTextPartFromStream(MailStream* stream, const char* boundary, MailBodyBuffer* buffer,
+                              size_t limit = kWholeBody, TextPart* part = NULL, int orHtml = 0);
 
 // A part's body read a piece at a time, transfer encoding undone (base64 too: what is not
 // of its alphabet is passed over), so that a body of any length is read in bounded memory.

@@ -254,19 +254,30 @@ int FindFirstTextPart(const char* path, const char* boundary, TextPart* part, in
 
 int ReadFirstPartContentType(const char* path, const char* boundary, ContentType* type)
 {
-    ParseContentType(NULL, type);
+    if (type)
+        ParseContentType(NULL, type);
     if (!boundary || !type)
         return 0;
     MailStream stream;
     if (!OpenMailStream(&stream, path))
         return 0;
+    int typed = ReadFirstPartContentTypeInStream(&stream, boundary, type);
+    CloseMailStream(&stream);
+    return typed;
+}
+
+int ReadFirstPartContentTypeInStream(MailStream* stream, const char* boundary, ContentType* type)
+{
+    if (type)
+        ParseContentType(NULL, type);
+    if (!stream || !boundary || !type || !SeekMailStream(stream, 0))
+        return 0;
     // The first part as the extraction finds it.
     int ignored = Identity;
-    ScanHeaderForEncoding(&stream, &ignored);
-    SkipToFirstDelimiter(&stream, boundary);
+    ScanHeaderForEncoding(stream, &ignored);
+    SkipToFirstDelimiter(stream, boundary);
     PartHeader header;
-    ScanPartHeader(&stream, LONG_MAX, &header);
-    CloseMailStream(&stream);
+    ScanPartHeader(stream, LONG_MAX, &header);
     *type = header.type;
     return header.typed ? 1 : 0;
 }

@@ -588,6 +588,14 @@ std::string CheckExtractInput(const unsigned char* data, size_t size, const std:
             problem = Differs("body", std::string(buffer.begin(), buffer.end()), expected);
         else
             problem = CheckLimitedBody(path, hasBoundary ? boundary.c_str() : NULL, encoding, expected);
+        // The same bytes in memory, as a load reads the head of a file.
+        MailStream memory;
+        MailBodyBuffer fromBytes;
+        OpenMailStreamOnBytes(&memory, reinterpret_cast<const unsigned char*>(form.data()), form.size());
+        if (problem.empty() &&
+            (ExtractMailBodyFromStream(&memory, hasBoundary ? boundary.c_str() : NULL, &fromBytes) != encoding ||
+             fromBytes != buffer))
+            problem = Differs("body from memory", std::string(fromBytes.begin(), fromBytes.end()), expected);
         if (problem.empty() && hasBoundary)
             problem = CheckTextPart(path, boundary.c_str(), form.size(), &partBody);
         if (!problem.empty())
@@ -605,7 +613,10 @@ std::string CheckUtf8PartInput(const unsigned char* data, size_t size, const std
     for (const std::string& form : Twins(file)) {
         if (!WriteFile(path, form))
             return "can't write " + path;
-        if (MultipartFileHasUtf8Part(path.c_str(), hasBoundary ? boundary.c_str() : NULL) != expected)
+        MailStream memory;
+        OpenMailStreamOnBytes(&memory, reinterpret_cast<const unsigned char*>(form.data()), form.size());
+        if (MultipartFileHasUtf8Part(path.c_str(), hasBoundary ? boundary.c_str() : NULL) != expected ||
+            (hasBoundary && MultipartStreamHasUtf8Part(&memory, boundary.c_str()) != expected))
             return std::string(expected ? "no" : "a") + " UTF-8 part found (boundary " +
                    (hasBoundary ? Shown(boundary) : "none") + ", file " + Shown(form) + ")";
     }

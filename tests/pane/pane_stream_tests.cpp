@@ -52,7 +52,40 @@ DWORD CALLBACK WatchedStreamIn(DWORD_PTR cookie, LPBYTE buffer, LONG bytes, LONG
     return result;
 }
 
+// Busy bytes of every heap of the process.
+size_t HeapBytesInUse()
+{
+    HANDLE heaps[64];
+    const DWORD count = GetProcessHeaps(64, heaps);
+    size_t busy = 0;
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        PROCESS_HEAP_ENTRY entry;
+        ZeroMemory(&entry, sizeof entry);
+        while (HeapWalk(heaps[i], &entry))
+            busy += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ? entry.cbData : 0;
+    }
+    return busy;
+}
+
 }  // namespace
+
+// Wine's rich edit without an undo record keeps every line break it deletes: a pane whose
+// text is replaced in place, mail after mail, would grow by each one.
+TEST_F(PaneTest, ATextReplacedInPlaceLeavesNothingBehind)
+{
+    std::wstring lines;
+    for (int i = 0; i < 200; ++i)
+        lines += L"a line of the mail\r\n";
+    StreamInText(lines.c_str(), pane_);
+    StreamInText(L"x", pane_);
+    const size_t before = HeapBytesInUse();
+    for (int i = 0; i < 50; ++i) {
+        StreamInText(lines.c_str(), pane_);
+        StreamInText(L"x", pane_);
+    }
+    EXPECT_LT(HeapBytesInUse(), before + 65536);
+    EXPECT_FALSE(SendMessageA(pane_, EM_CANUNDO, 0, 0));
+}
 
 TEST_F(PaneTest, LongTextFillsThePaneExactlyAndAShortOneReplacesIt)
 {

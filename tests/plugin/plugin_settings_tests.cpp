@@ -113,7 +113,9 @@ protected:
         size_t end = mail.find("\r\n\r\n");
         std::string header = mail.substr(0, end == std::string::npos ? mail.size() : end + 2);
         hostsim::SetViewPath(view_.frame, path.c_str());
+        const int asked = hostsim::CallCount("_QPAViewGetPath@4");
         SettingsPlugin().ViewLoadMail(view_.frame, header.c_str(), 0);
+        EXPECT_GE(1, hostsim::CallCount("_QPAViewGetPath@4") - asked) << "a load asks for the path once at most";
         hostsim::PumpMessages();
         TBBUTTON toggle = e2e::ToggleButton(view_.toolbar);
         if (toggle.idCommand == 0 || (toggle.fsState & TBSTATE_HIDDEN))
@@ -186,6 +188,14 @@ TEST_F(SettingsTest, MailsOfferedOnlyWithTheSwitchesOn)
          WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=iso-8859-1\n\n"
               "caf\xE9\n--a\nContent-Type: text/html; charset=utf-8\n\n<p>x</p>\n--a--\n"),
          L"caf\xE9\n", L"caf\xFFFD"},
+        // Left to the classifier's rule, which the switches read in the file's first MB and 64 KB only.
+        {"alternative, its first part in ISO-2022-JP",
+         WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=iso-2022-jp\n\n"
+                  "abc\n--a\nContent-Type: text/html; charset=utf-8\n\n<p>x</p>\n--a--\n"), L"abc\n", L"abc\n"},
+        {"alternative, its UTF-8 part past the head",
+         WithCrlf("Content-Type: multipart/alternative; boundary=a\n\n--a\nContent-Type: text/plain; charset=iso-2022-jp\n\n"
+                  "abc\n" + std::string(1114112, 'x') + "\n--a\nContent-Type: text/html; charset=utf-8\n\n<p>x</p>\n--a--\n"),
+         NULL, L"abc\n"},
         // Public sample mails, where the machine has them.
         {"mail__ks_c_5601-1987.eml", PublicMail("mail__ks_c_5601-1987.eml"), L"\xC2A4\xD2F0\xD574\n", NULL},
         {"mail__mix_caps_content_type.eml", PublicMail("mail__mix_caps_content_type.eml"), L"foo bar", NULL},
