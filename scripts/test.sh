@@ -103,8 +103,11 @@ if [ $run32 = 1 ] && [ "$how32" = "under 32-bit Wine" ]; then
 elif [ $run32 = 1 ]; then
   echo "== 32-bit Windows tests $how32"
   if [ "$how32" = "under 32-bit Wine in a virtual machine" ]; then
-    # Software emulation: every time-out stretched, the build itself unchanged.
-    VELMORA_TIMEOUT_SCALE=${VELMORA_TIMEOUT_SCALE:-10} cmake -S "$root" -B "$build/win32" >/dev/null
+    # Software emulation: every time-out stretched, CTest's and the programs' own (the job
+    # gets the VELMORA_ variables), the build itself unchanged.
+    VELMORA_TIMEOUT_SCALE=${VELMORA_TIMEOUT_SCALE:-10}
+    export VELMORA_TIMEOUT_SCALE
+    cmake -S "$root" -B "$build/win32" >/dev/null
   fi
   # Inside, the Windows programs; the file checks need the machine's MinGW tools.
   suite "$root/scripts/root32" run env VELMORA_WINEARCH=win32 \

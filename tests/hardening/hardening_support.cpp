@@ -3,6 +3,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -163,6 +164,12 @@ void InstallGuard()
 
 CaseScope::CaseScope(const std::string& name, DWORD budgetMs)
 {
+    // Under software emulation the test run stretches every time by this factor.
+    char scale[8] = "";
+    GetEnvironmentVariableA("VELMORA_TIMEOUT_SCALE", scale, sizeof scale);
+    const DWORD factor = static_cast<DWORD>(std::strtoul(scale, NULL, 10));
+    if (factor > 1 && factor <= 100)
+        budgetMs *= factor;
     lstrcpynA(g_caseName, name.c_str(), sizeof g_caseName);
     g_caseDeadline = static_cast<LONG>(GetTickCount() + budgetMs);
     g_caseActive = 1;

@@ -71,8 +71,7 @@ for name, extra, rc, installs, words in ROWS:
             open(os.path.join(cache, "root", ".velmora-root32"), "w").write(ROOT_VERSION + "\n")
         if extra.pop("vm", None):
             os.makedirs(os.path.join(cache, "vm"))
-            for f in ("vmlinuz", "initrd.gz"):
-                open(os.path.join(cache, "vm", f), "w").close()
+            open(os.path.join(cache, "vm", ".velmora-vm"), "w").write(ROOT_VERSION + "\n")
         env = {k: v for k, v in os.environ.items() if not k.startswith(("STUB", "VELMORA"))}
         env.update(PATH=stub + ":" + env["PATH"], STUB=stub, VELMORA_ROOT32_DIR=cache,
                    VELMORA_BINFMT_DIR=os.path.join(stub, "binfmt"), **extra)
