@@ -3,19 +3,20 @@
 # and registry lookups, the toggle, first and next mail's, header classification, and a
 # day's session of loads and presses) and
 # runs each under Wine, on a private X server, printing their figures and the machine they
-# ran on. The 32-bit build runs under the machine's 32-bit Wine, or (VELMORA_ROOT32=1) under
-# that of our i386 root entered by chroot (scripts/root32), never in its virtual machine, whose software
+# ran on. The 32-bit build runs under the machine's 32-bit Wine, or under that of our i386
+# root entered by chroot (scripts/root32), never in its virtual machine, whose software
 # emulation would distort every time; the x86-64 build otherwise (or with
 # VELMORA_NO_32BIT=1). Every figure is labelled with the build it came from.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORA_BUILD:-$root/build}
 jobs=$(nproc 2>/dev/null || echo 2)
-"$root/scripts/setup.sh"
+# (no virtual machine: an i386 root is made here only where chroot enters it)
+VELMORA_NO_VM=1 "$root/scripts/setup.sh"
 . "$root/scripts/wine-env"
 why=$(why_no_32bit)
 inroot=""
-if [ -n "$why" ] && [ "${VELMORA_ROOT32:-0}" = 1 ] && [ "${VELMORA_NO_32BIT:-0}" != 1 ]; then
+if [ -n "$why" ] && [ "${VELMORA_NO_32BIT:-0}" != 1 ]; then
   if [ "$(VELMORA_ROOT32_VM=0 "$root/scripts/root32" how 2>/dev/null)" = chroot ]; then
     inroot="$root/scripts/root32 run env VELMORA_WINEARCH=win32"
     why=""

@@ -5,9 +5,8 @@
 #   scripts/demo.sh --headless  (or without a display) plays a scripted session under Xvfb
 #                               and writes screenshots and texts into out/demo
 # It runs the 32-bit build (the product) under the machine's 32-bit Wine where it has one,
-# else, with VELMORA_ROOT32=1, headless under the 32-bit Wine of our i386 root
-# (scripts/root32: chroot, or a small virtual machine), and the same sources built for
-# x86-64 otherwise (VELMORA_NO_32BIT=1
+# else headless under the 32-bit Wine of our i386 root (scripts/root32: chroot, or a small
+# virtual machine), and the same sources built for x86-64 otherwise (VELMORA_NO_32BIT=1
 # forces that); it says which.
 # (--play: the scripted session alone, the build given; what the root runs.)
 set -e
@@ -42,7 +41,7 @@ else
   . "$root/scripts/wine-env"
   why=$(why_no_32bit)
   how=""
-  if [ -n "$why" ] && [ "${VELMORA_ROOT32:-0}" = 1 ] && [ "${VELMORA_NO_32BIT:-0}" != 1 ] && [ $headless = 1 ]; then
+  if [ -n "$why" ] && [ "${VELMORA_NO_32BIT:-0}" != 1 ] && [ $headless = 1 ]; then
     how=$("$root/scripts/root32" how 2>/dev/null) || true
     [ -n "$how" ] || why="$why, and no i386 root"
   fi

@@ -8,11 +8,12 @@
 # packages from installing. When they can't be had, the i386 architecture is taken away
 # again and the set-up goes on; the suites then run the 64-bit build and say why.
 #
-# With VELMORA_ROOT32=1, where the host's 32-bit Wine can't be had (a kernel without IA32
-# emulation, or wine32:i386 not installable), an i386 root of the project's own is made
-# instead (scripts/root32): entered by chroot where the kernel runs i386 programs, else in a
-# small virtual machine, whose packages are installed here too. It is made once per machine
-# and kept. A root that can't be made is said in one line; the 32-bit suite is then skipped.
+# Where the host's 32-bit Wine can't be had (a kernel without IA32 emulation, or
+# wine32:i386 not installable), an i386 root of the project's own is made instead
+# (scripts/root32): entered by chroot where the kernel runs i386 programs, else in a small
+# virtual machine, whose packages are installed here too (not with VELMORA_NO_VM=1). It is
+# made once per machine and kept. A root that can't be made is said in one line; the
+# 32-bit suite is then skipped.
 #
 # A failed 'apt-get update' is not an error in itself (an index the needed packages don't
 # come from may be out of sync); only a needed package that can't be installed is.
@@ -29,20 +30,18 @@ for p in g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cm
 done
 want32=0
 wantroot=0
-root32=0
-[ "${VELMORA_ROOT32:-0}" = 1 ] && [ "${VELMORA_NO_32BIT:-0}" != 1 ] && root32=1
 if [ "${VELMORA_NO_32BIT:-0}" = 1 ]; then
   :
 elif "$here/runs-32bit"; then
   if ! installed wine32:i386; then
     want32=1
     # for the i386 root, should wine32:i386 not install
-    [ $root32 = 1 ] && ! installed debootstrap && need="$need debootstrap"
+    installed debootstrap || need="$need debootstrap"
   fi
 elif ! installed wine32:i386; then
-  if [ $root32 = 0 ] || [ "${VELMORA_NO_VM:-0}" = 1 ]; then
+  if [ "${VELMORA_NO_VM:-0}" = 1 ]; then
     echo "setup: this kernel runs no 32-bit programs: no i386 packages; the x86-64 build is run instead" \
-         "(VELMORA_ROOT32=1: in a virtual machine over an i386 root of ours)"
+         "(VELMORA_NO_VM=1: no virtual machine over an i386 root of ours)"
   else
     echo "setup: this kernel runs no 32-bit programs: the 32-bit suite runs in a small virtual machine over an i386 root of ours"
     wantroot=1
@@ -97,15 +96,9 @@ if [ $want32 = 1 ]; then
   if ! install wine32:i386; then
     # Left in place, the i386 architecture would make the next amd64 install fail as well.
     [ $added = 1 ] && $sudo dpkg --remove-architecture i386 || true
-    if [ $root32 = 1 ]; then
-      echo "setup: 32-bit Wine can't be had from this machine's package indexes now (apt's" \
-           "message above): the 32-bit suite runs in an i386 root of ours instead"
-      wantroot=1
-    else
-      echo "setup: 32-bit Wine can't be had from this machine's package indexes now (apt's" \
-           "message above); going on without it: the 32-bit Windows suite is skipped" \
-           "(VELMORA_ROOT32=1: in an i386 root of ours)"
-    fi
+    echo "setup: 32-bit Wine can't be had from this machine's package indexes now (apt's" \
+         "message above): the 32-bit suite runs in an i386 root of ours instead"
+    wantroot=1
   fi
 fi
 [ $wantroot = 1 ] && make_root

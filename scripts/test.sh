@@ -2,11 +2,11 @@
 # The whole test suite on a fresh machine: installs what is missing, builds the trees,
 # runs the native tests under the sanitizers, a short fuzz run, and the Windows tests under
 # Wine on a private X server: the 64-bit suite always, and the 32-bit suite (the product)
-# under the machine's own 32-bit Wine where it has one, else, with VELMORA_ROOT32=1, under
-# the 32-bit Wine of an i386 root of ours (scripts/root32): by chroot where the kernel runs
-# i386 programs, in a small virtual machine where it doesn't (VELMORA_NO_VM=1 leaves that
-# out). VELMORA_NO_32BIT=1 skips the 32-bit suite on any machine. The 32-bit DLL's file checks (format, exports,
-# imports, reproducible bytes) run either way, on the machine itself: they only read it.
+# under the machine's own 32-bit Wine where it has one, else under the 32-bit Wine of an
+# i386 root of ours (scripts/root32): by chroot where the kernel runs i386 programs, in a
+# small virtual machine where it doesn't (VELMORA_NO_VM=1 leaves that out).
+# VELMORA_NO_32BIT=1 skips the 32-bit suite on any machine. The 32-bit DLL's file checks
+# (format, exports, imports, reproducible bytes) run either way, on the machine itself.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORA_BUILD:-$root/build}
@@ -17,8 +17,6 @@ why=$(why_no_32bit)
 how32=""
 if [ -z "$why" ]; then
   how32="under 32-bit Wine"
-elif [ "${VELMORA_ROOT32:-0}" != 1 ]; then
-  [ "${VELMORA_NO_32BIT:-0}" = 1 ] || why="$why; VELMORA_ROOT32=1 runs it in an i386 root of ours"
 elif [ "${VELMORA_NO_32BIT:-0}" != 1 ]; then
   err=$(mktemp)
   case $("$root/scripts/root32" how 2>"$err") in
@@ -28,6 +26,10 @@ elif [ "${VELMORA_NO_32BIT:-0}" != 1 ]; then
   esac
   rm -f "$err"
 fi
+# (vm32: 0, or what the summary adds to the 32-bit suite's line)
+vm32=0
+[ "$how32" = "under 32-bit Wine in a virtual machine" ] &&
+  vm32="; there the soak runs make a tenth of their loads, the 64-bit suite all of them"
 if [ -n "$how32" ]; then
   run32=1
   why32=""
@@ -37,8 +39,8 @@ else
 fi
 # summary <runs|ran>: which suites run and which are skipped, and why.
 summary() {
-  echo "   32-bit Windows suite (the product${how32:+, $how32}): ${why32:-$1}"
-  if [ $run32 = 1 ]; then
+  echo "   32-bit Windows suite (the product${how32:+, $how32}): ${why32:-$1}${vm32#0}"
+  if [ $run32 = 1 ] && [ "$vm32" = 0 ]; then
     echo "   64-bit Windows suite (under 64-bit Wine): $1, but for the soak runs, which the 32-bit suite has"
   else
     echo "   64-bit Windows suite (under 64-bit Wine): $1"
@@ -91,8 +93,9 @@ echo "== 64-bit Windows tests under 64-bit Wine"
 echo "   (one difference: the long-line rows of the bad-input table give the stand-in host the"
 echo "   header only, as the 100 MB row does; 64-bit Wine's rich edit shapes a long ANSI line"
 echo "   through uniscribe's OpenType lookups and the host's own pane would take many minutes)"
-# The soak runs take minutes under Wine: where the product's suite runs, they run there only.
-if [ $run32 = 1 ]; then
+# The soak runs take minutes under Wine: where the product's suite runs, they run there only;
+# in the virtual machine they make a tenth of their loads, and run here in full as well.
+if [ $run32 = 1 ] && [ "$vm32" = 0 ]; then
   windows win64 win64 -E '^hardening_soak'
 else
   windows win64 win64
@@ -102,7 +105,7 @@ if [ $run32 = 1 ] && [ "$how32" = "under 32-bit Wine" ]; then
   windows win32 win32
 elif [ $run32 = 1 ]; then
   echo "== 32-bit Windows tests $how32"
-  if [ "$how32" = "under 32-bit Wine in a virtual machine" ]; then
+  if [ "$vm32" != 0 ]; then
     # Software emulation: every time-out stretched, CTest's and the programs' own (the job
     # gets the VELMORA_ variables), the build itself unchanged.
     VELMORA_TIMEOUT_SCALE=${VELMORA_TIMEOUT_SCALE:-10}

@@ -162,14 +162,17 @@ void InstallGuard()
         CloseHandle(thread);
 }
 
-CaseScope::CaseScope(const std::string& name, DWORD budgetMs)
+DWORD TimeScale()
 {
-    // Under software emulation the test run stretches every time by this factor.
     char scale[8] = "";
     GetEnvironmentVariableA("VELMORA_TIMEOUT_SCALE", scale, sizeof scale);
     const DWORD factor = static_cast<DWORD>(std::strtoul(scale, NULL, 10));
-    if (factor > 1 && factor <= 100)
-        budgetMs *= factor;
+    return factor > 1 && factor <= 100 ? factor : 1;
+}
+
+CaseScope::CaseScope(const std::string& name, DWORD budgetMs)
+{
+    budgetMs *= TimeScale();
     lstrcpynA(g_caseName, name.c_str(), sizeof g_caseName);
     g_caseDeadline = static_cast<LONG>(GetTickCount() + budgetMs);
     g_caseActive = 1;

@@ -24,6 +24,9 @@ void UseSettingsFile(const std::string& iniText);
 // A crash ends the program at once with its exception code and the name of the case that
 // was running; a case that overruns its time does the same with exit code 0xDEAD.
 void InstallGuard();
+// How many times slower than the machine itself the programs run (VELMORA_TIMEOUT_SCALE:
+// 10 under software emulation); 1 when unset.
+DWORD TimeScale();
 // Names the running case and gives it a time budget, until the scope ends.
 class CaseScope {
 public:
