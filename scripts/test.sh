@@ -61,7 +61,8 @@ summary runs
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 log=$(mktemp)
-trap 'rm -f "$log" "$log.suite"' EXIT
+vmjob=""
+trap 'rm -f "$log" "$log.suite" "$log.vm"; [ -z "$vmjob" ] || "$root/scripts/root32" stop' EXIT
 # suite <ctest command...>: runs one CTest suite; its counts go to the closing line.
 suite() {
   "$@" 2>&1 | tee "$log.suite" || true
@@ -77,6 +78,25 @@ windows() {
     "$root/scripts/wine-session" "$build/$tree/wineprefix" \
     ctest --test-dir "$build/$tree" --output-on-failure -j "$jobs" "$@" ${VELMORA_CTEST_ARGS:-}
 }
+
+# in_root32 <ctest arguments>: the 32-bit Windows programs in the i386 root.
+in_root32() {
+  "$root/scripts/root32" run env VELMORA_WINEARCH=win32 \
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+    "$root/scripts/wine-session" "$build/win32/wineprefix" \
+    ctest --test-dir "$build/win32" --output-on-failure -j "$jobs" -L wine ${VELMORA_CTEST_ARGS:-}
+}
+# The virtual machine's run takes most of the time and little of the machine's second core:
+# it starts first and runs beside the other suites, its output kept until they are done.
+# Software emulation: every time-out stretched, CTest's and the programs' own (the job gets
+# the VELMORA_ variables), the build itself unchanged.
+if [ "$vm32" != 0 ]; then
+  echo "== 32-bit Windows tests $how32: started, beside the suites below"
+  scale=${VELMORA_TIMEOUT_SCALE:-10}
+  VELMORA_TIMEOUT_SCALE=$scale cmake -S "$root" -B "$build/win32" >/dev/null
+  VELMORA_TIMEOUT_SCALE=$scale in_root32 >"$log.vm" 2>&1 &
+  vmjob=$!
+fi
 
 if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ]; then
   echo "== native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
@@ -105,18 +125,14 @@ if [ $run32 = 1 ] && [ "$how32" = "under 32-bit Wine" ]; then
   windows win32 win32
 elif [ $run32 = 1 ]; then
   echo "== 32-bit Windows tests $how32"
-  if [ "$vm32" != 0 ]; then
-    # Software emulation: every time-out stretched, CTest's and the programs' own (the job
-    # gets the VELMORA_ variables), the build itself unchanged.
-    VELMORA_TIMEOUT_SCALE=${VELMORA_TIMEOUT_SCALE:-10}
-    export VELMORA_TIMEOUT_SCALE
-    cmake -S "$root" -B "$build/win32" >/dev/null
+  if [ -n "$vmjob" ]; then
+    wait "$vmjob" || true
+    vmjob=""
+    suite cat "$log.vm"
+  else
+    suite in_root32
   fi
-  # Inside, the Windows programs; the file checks need the machine's MinGW tools.
-  suite "$root/scripts/root32" run env VELMORA_WINEARCH=win32 \
-    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-    "$root/scripts/wine-session" "$build/win32/wineprefix" \
-    ctest --test-dir "$build/win32" --output-on-failure -j "$jobs" -L wine ${VELMORA_CTEST_ARGS:-}
+  # (the file checks need the machine's MinGW tools)
   suite ctest --test-dir "$build/win32" --output-on-failure -L file
 else
   echo "== 32-bit DLL file checks only: the 32-bit suite is $why32"
