@@ -124,6 +124,9 @@ if [ $run32 = 1 ] && [ "$how32" = "under 32-bit Wine" ]; then
   echo "== 32-bit Windows tests under 32-bit Wine"
   windows win32 win32
 elif [ $run32 = 1 ]; then
+  # (the file checks need the machine's MinGW tools; they run while the machine still works)
+  echo "== 32-bit DLL file checks"
+  suite ctest --test-dir "$build/win32" --output-on-failure -L file
   echo "== 32-bit Windows tests $how32"
   if [ -n "$vmjob" ]; then
     wait "$vmjob" || true
@@ -132,8 +135,6 @@ elif [ $run32 = 1 ]; then
   else
     suite in_root32
   fi
-  # (the file checks need the machine's MinGW tools)
-  suite ctest --test-dir "$build/win32" --output-on-failure -L file
 else
   echo "== 32-bit DLL file checks only: the 32-bit suite is $why32"
   suite ctest --test-dir "$build/win32" --output-on-failure -L file
