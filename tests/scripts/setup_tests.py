@@ -92,6 +92,8 @@ for name, extra, rc, installs, words in ROWS:
         problems.append("debootstrap asked wrongly")
     if "root is ready" in words and not any(line.startswith("chroot") and "wine32" in line for line in log):
         problems.append("wine32 not installed in the root")
+    if "root is ready" in words and not any(" install " in l and "debootstrap" in l for l in apt):
+        problems.append("debootstrap not installed for the root")
     if binfmt[0] and binfmt[1] != "-1":
         problems.append("binfmt_misc entry left registered")
     print(("ok   " if not problems else "FAIL ") + name + "".join("\n     " + p for p in problems))
