@@ -1,19 +1,12 @@
 // HTML parts as text for the Unicode pane: the markup read as a browser reads it (HTML5's
-// tokenizer rules, simplified where only the text matters), the text laid out in lines as
-// the pane shows it. Portable: the input is UTF-8 (the Windows side converts a part in
+// tokenizer and its stack of open elements, simplified where only the text matters), the
+// text laid out in lines as the pane shows it. Portable: the input is UTF-8 (the Windows side converts a part in
 // another charset through its code page first), the output UTF-16.
 #pragma once
 #include <cstddef>
-#include <cwchar>
 #include <memory>
 
-// A UTF-16 code unit: wchar_t where it is 16 bits wide (Windows), so that the pane's wide
-// strings take the text as it is; char16_t elsewhere.
-#if WCHAR_MAX == 0xFFFF
-typedef wchar_t PaneUnit;
-#else
-typedef char16_t PaneUnit;
-#endif
+#include "mailview/mailtext/pane_unit.h"
 
 enum HtmlTextResult {
     HtmlTextBadArguments = -1,
@@ -28,7 +21,7 @@ enum HtmlTextResult {
 enum {
     kHtmlTagNameBytes = 32,
     kHtmlAttributeValueBytes = 2048,
-    kHtmlNestingDepth = 256,   // open pre, template and list elements counted; more are not
+    kHtmlOpenElements = 256,   // elements kept open; one opened past them holds nothing
     kHtmlListLevels = 16,      // list levels whose kind and numbering are kept
     kHtmlListIndentLevels = 8, // deeper items are indented as this level's
 };
