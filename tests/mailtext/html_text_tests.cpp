@@ -77,9 +77,9 @@ TEST(HtmlText, Rows)
     std::string deepLists;
     for (int i = 0; i < 20; ++i)
         deepLists += "<ul>";
-    std::string deepSpans;   // past the open elements' bound an element holds nothing
+    std::string deepSpans, endSpans;   // past the open elements' bound an element holds nothing
     for (int i = 0; i < 300; ++i)
-        deepSpans += "<span>";
+        deepSpans += "<span>", endSpans += i < 260 ? "</span>" : "";
     const struct {
         std::string html;
         const char* text;
@@ -171,12 +171,13 @@ TEST(HtmlText, Rows)
         {"<ul><li hidden>a<ol><li hidden>b</ol><li>c</ul>", "\xE2\x80\xA2 c", 1, 0, 0},
         {"<p>a<button>b<div>c</div></button>d", "ab\nc\nd", 1, 0, 0},
         {"<li>a<ul>b</li>c", "\xE2\x80\xA2 a\n\nbc", 1, 0, 0},
-        {"<table><tr><td>a</tr><td>b</table><ul><li>c<div><li>d</div></ul>", "a\nb\n\n\xE2\x80\xA2 c\n\xE2\x80\xA2 d", 1, 0, 0},
-        {"<div><p>a</div>b<td>c</li>d</div>e", "a\n\nbcde", 1, 0, 0},
+        {"<table><tr><td>a</tr><td>b</table><ul><li hidden>c<div><li>d</div></ul>", "a\nb\n\n\xE2\x80\xA2 d", 1, 0, 0},
+        {"<div><p>a</div>b<td>c</li>d</div>e<span hidden>x<div>y</span>z</div>w</span>v", "a\n\nbcdev", 1, 0, 0},
         // A link or hidden formatting element a block closed early opens again after it.
         {"<p><a href=http://x/>Click</p><p>here</a></p>", "Click <http://x/>\n\nhere <http://x/>", 1, 0, 0},
         {"<div><b hidden>x</div>y</b>z<p><b hidden>x<div>y</b>z</div>", "z\n\nz", 1, 0, 0},
         {deepSpans + "<b hidden>x</b>y", "xy", 1, 0, 0},
+        {"<span hidden>" + deepSpans + endSpans + "x", "", 0, 0, 0},
     };
     for (const auto& row : rows) {
         const size_t capacity = row.capacity ? row.capacity : 262144;
