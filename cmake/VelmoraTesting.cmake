@@ -1,9 +1,8 @@
 # velmora_test(<name> SOURCES <files...> [LIBS <targets...>] [HOST full|lacks_jis|lacks_regist]
-#              [TIMEOUT <s>] [NO_GTEST_MAIN] [NO_DISPLAY])
+#              [TIMEOUT <s>] [NO_GTEST_MAIN])
 # Adds a GoogleTest program and runs it as one CTest test: natively, or under Wine in the
 # cross build. HOST makes the program the stand-in host: it exports the host functions
-# under their decorated names (all of them, or all but one). NO_DISPLAY: the program makes no
-# window, so it runs beside the others instead of waiting for the display.
+# under their decorated names (all of them, or all but one).
 # Under software emulation (the 32-bit suite in a virtual machine) every program runs many
 # times slower: VELMORA_TIMEOUT_SCALE in the environment of the configure run stretches every
 # time-out by that factor.
@@ -18,7 +17,7 @@ function(velmora_timeout var seconds)
 endfunction()
 
 function(velmora_test name)
-  cmake_parse_arguments(T "NO_GTEST_MAIN;NO_DISPLAY" "HOST;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "NO_GTEST_MAIN" "HOST;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   if(T_NO_GTEST_MAIN)
     target_link_libraries(${name} PRIVATE gtest ${T_LIBS})
@@ -38,10 +37,7 @@ function(velmora_test name)
   if(WIN32)
     # One Wine program at a time: they share one X display, and with it the clipboard,
     # the focus and the menus, and one Wine session.
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wineprefix
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wineprefix RESOURCE_LOCK wine_desktop
                          ENVIRONMENT VELMORA_WINEARCH=${VELMORA_WINEARCH} LABELS wine)
-    if(NOT T_NO_DISPLAY)
-      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
-    endif()
   endif()
 endfunction()
