@@ -11,8 +11,7 @@ extern LinkOpener g_linkOpener;
 // nothing selected on the way, opens its address when it is a well-formed http, https or
 // mailto address.
 void FollowLinkEvent(HWND pane, const ENLINK& link);
-// The left button goes down in the pane: the press counts only if the control then says it
-// is on a link.
+// The left button has come up in the pane: a press the control reported on a link is over.
 void ForgetPressedLink();
 
 // Ctrl+F opens the find box, F3 and Shift+F3 find the next and previous match of the last

@@ -380,8 +380,11 @@ LRESULT CALLBACK UnicodePaneWndProc(HWND pane, UINT message, WPARAM wParam, LPAR
         // The find box's loop may destroy the view, as the menu's may.
         if (Guarded("UnicodePaneWndProc", [&] { return HandleFindKey(pane, wParam); }, [] { return false; }))
             return 0;
-    } else if (message == WM_LBUTTONDOWN) {
+    } else if (message == WM_LBUTTONUP) {
+        // A press the control reported on a link ends with the button, on a link or not.
+        LRESULT result = CallWindowProcA(previous, pane, message, wParam, lParam);
         ForgetPressedLink();
+        return result;
     }
     return CallWindowProcA(previous, pane, message, wParam, lParam);
 }

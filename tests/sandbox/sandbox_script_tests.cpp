@@ -99,7 +99,8 @@ TEST_F(SandboxScript, EveryStepOfTheSessionSucceeds)
                             "unicode_pane_shown_for_nested", "unicode_pane_shown_for_charset",
                             "unicode_pane_shown_for_euc_kr", "unicode_pane_shown_for_html",
                             "html_shown_as_text", "unicode_pane_shown_by_itself", "header_fields_shown",
-                            "quoted_copy_of_the_body_only",
+                            "quoted_copy_of_the_body_only", "find_box_selects_the_match",
+                            "link_opened_through_the_system_handler",
                             "settings_off_again",
                             "toggle_hidden_after_settings_off"};
     for (const char* check : checks)
@@ -160,7 +161,7 @@ TEST_F(SandboxScript, TheSettingsShowTheNestedPartAndOtherCharsetsInThePane)
 TEST_F(SandboxScript, ScreenshotsArePngImagesOfTheWindows)
 {
     const char* names[] = {"view-before-toggle.png", "view-after-toggle.png", "open-file-window.png",
-                           "view-nested.png", "view-charset.png", "view-euc-kr.png", "view-html.png", "view-headers.png"};
+                           "view-nested.png", "view-charset.png", "view-euc-kr.png", "view-html.png", "view-headers.png", "view-find.png"};
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
         std::string png = ReadFile(out_ + names[i]);
         ASSERT_GT(png.size(), 33u) << names[i];
