@@ -350,16 +350,7 @@ bool SetHttpsHandler(const std::string& command)
 
 std::string ReadText(const std::string& name)
 {
-    std::string bytes;
-    FILE* file = std::fopen((g_out + name).c_str(), "rb");
-    if (!file)
-        return bytes;
-    char chunk[512];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes.append(chunk, n);
-    std::fclose(file);
-    return bytes;
+    return testsupport::ReadBytesFromFile(g_out + name);
 }
 
 // A click in the middle of the address, through the thread's queue as a mouse's; true when
