@@ -16,11 +16,6 @@ using panetest::PaneTest;
 namespace {
 
 std::vector<std::wstring> g_opened;
-bool RecordOpened(const wchar_t* address)
-{
-    g_opened.push_back(address);
-    return true;
-}
 
 LPARAM PointOf(HWND pane, LONG at)
 {
@@ -91,15 +86,12 @@ TEST_F(PaneTest, AClickOnAWellFormedWebOrMailLinkOpensItsWholeAddressAndNothingE
         {L"https://example.com/drag", -2, -1, false},
     };
     const LinkOpener system = g_linkOpener;
-    g_linkOpener = RecordOpened;
+    g_linkOpener = [](const wchar_t* address) { return g_opened.push_back(address), true; };
     for (const auto& row : rows) {
         const LONG length = static_cast<LONG>(row.link.size()), middle = 4 + length / 2;
         StreamInText((L"see " + row.link + L" now").c_str(), pane_);
         // Marked by hand too: other rich edits detect schemes this one does not.
-        CHARFORMAT2W link = {};
-        link.cbSize = sizeof link;
-        link.dwMask = CFM_LINK;
-        link.dwEffects = CFE_LINK;
+        CHARFORMATW link = {sizeof(CHARFORMATW), CFM_LINK, CFE_LINK, 0, 0, 0, 0, 0, {0}};
         SendMessageW(pane_, EM_SETSEL, 4, 4 + length);
         SendMessageW(pane_, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&link));
         SendMessageW(pane_, EM_SETSEL, 0, 0);
