@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "mailview/mail_view_win_hook.h"
+#include "mailview/pane_reading.h"
 #include "base/module.h"
 #include "base/scoped.h"
 #include "resources/resource_ids.h"
@@ -134,6 +135,37 @@ void RunPaneCommand(const MailViewWinHook* controller, HWND pane, WORD command)
     }
 }
 
+// The pane's parent, the host's view, is where rich edit sends its link notifications: it
+// gets a procedure of ours in front of its own, kept on the window as the pane's is.
+const char kViewPreviousProcProperty[] = "Velmora.ViewPreviousProc";
+
+LRESULT CALLBACK PaneParentWndProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WNDPROC previous = reinterpret_cast<WNDPROC>(GetPropA(view, kViewPreviousProcProperty));
+    if (message == WM_NOTIFY && lParam) {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        // The host's own pane may send them too: only a pane of ours is followed.
+        if (header->code == EN_LINK && FindControllerByPane(header->hwndFrom))
+            Guarded("PaneParentWndProc",
+                    [&] { FollowLinkEvent(header->hwndFrom, *reinterpret_cast<const ENLINK*>(lParam)); }, [] {});
+    } else if (message == WM_NCDESTROY) {
+        RemovePropA(view, kViewPreviousProcProperty);
+    }
+    return previous ? CallWindowProcA(previous, view, message, wParam, lParam)
+                    : DefWindowProcA(view, message, wParam, lParam);
+}
+
+// Once per view, whatever number of panes it has over its life.
+void WatchPaneParent(HWND view)
+{
+    if (!view || GetPropA(view, kViewPreviousProcProperty))
+        return;
+    LONG_PTR previous = GetWindowLongPtrA(view, GWLP_WNDPROC);
+    if (previous && reinterpret_cast<WNDPROC>(previous) != PaneParentWndProc &&
+        SetPropA(view, kViewPreviousProcProperty, reinterpret_cast<HANDLE>(previous)))
+        SetWindowLongPtrA(view, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PaneParentWndProc));
+}
+
 }  // namespace
 
 void CreateUnicodePane(MailViewWinHook* controller)
@@ -147,6 +179,7 @@ void CreateUnicodePane(MailViewWinHook* controller)
     if (!pane)
         return;
     SetUpPaneFromHost(pane, controller->hostPane);
+    WatchPaneParent(controller->hostView);
     WNDPROC previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(pane, GWLP_WNDPROC));
     controller->paneWndProc = previous;
     if (!previous)
@@ -164,6 +197,8 @@ int SetUpPaneFromHost(HWND pane, HWND hostPane)
     // Wine's rich edit then loses every line break it deletes (the record would own it).
     SendMessageA(pane, EM_SETUNDOLIMIT, 1, 0);
     SendMessageA(pane, EM_AUTOURLDETECT, 1, 0);
+    // A click on a link the control detected is told to its parent.
+    SendMessageA(pane, EM_SETEVENTMASK, 0, SendMessageA(pane, EM_GETEVENTMASK, 0, 0) | ENM_LINK);
     SendMessageA(pane, EM_SETREADONLY, 1, 0);
     // The host pane answers its colour only by being given another: it gets its own back.
     LRESULT colour = SendMessageA(hostPane, EM_SETBKGNDCOLOR, 0, RGB(255, 255, 255));
@@ -341,6 +376,15 @@ LRESULT CALLBACK UnicodePaneWndProc(HWND pane, UINT message, WPARAM wParam, LPAR
             return 0;
     } else if (controller && message == WM_COMMAND) {
         Guarded("UnicodePaneWndProc", [&] { RunPaneCommand(controller, pane, LOWORD(wParam)); }, [] {});
+    } else if (controller && message == WM_KEYDOWN) {
+        // The find box's loop may destroy the view, as the menu's may.
+        if (Guarded("UnicodePaneWndProc", [&] { return HandleFindKey(pane, wParam); }, [] { return false; }))
+            return 0;
+    } else if (message == WM_LBUTTONUP) {
+        // A press the control reported on a link ends with the button, on a link or not.
+        LRESULT result = CallWindowProcA(previous, pane, message, wParam, lParam);
+        ForgetPressedLink();
+        return result;
     }
     return CallWindowProcA(previous, pane, message, wParam, lParam);
 }

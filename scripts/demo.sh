@@ -40,7 +40,9 @@ finish() {
   echo "pane-euc-kr.txt, pane-html.txt show the mails that the Settings menu's switches"
   echo "(Velmora.ini) open to the toggle;"
   echo "view-auto.png the Unicode view opened by itself (Auto=1) right after the load, with no press;"
-  echo "view-headers.png and pane-headers.txt the header fields at the top of the pane (Headers=1)."
+  echo "view-headers.png and pane-headers.txt the header fields at the top of the pane (Headers=1);"
+  echo "view-find.png the find box (Ctrl+F) with the match it selected, and link-opened.txt the"
+  echo "address a click on the HTML mail's link handed to the https handler (the session's own)."
   [ $status = 0 ] || echo "demo: FAILED: exit status $status (the report above names the checks that failed)"
   exit $status
 }
