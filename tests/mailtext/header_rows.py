@@ -43,6 +43,7 @@ CASES = [
     ("JIS: ESC ( I, both ends of the half-width range", b("iso-2022-jp", KANA + b"!1_" + ASCII + b"x")),
     ("JIS: kanji, kana, kanji without ASCII between", b("iso-2022-jp", KANJI + jis((0x25, 0x22)) + KANA + b"2" + KANJI + jis((0x24, 0x73)))),
     ("JIS: a word that ends in kanji, then raw text", b("iso-2022-jp", KANJI + jis((0x46, 0x7C))) + b" x"),
+    ("JIS: each word begins in ASCII", b("iso-2022-jp", KANJI + jis((0x46, 0x7C))) + b" x " + b("iso-2022-jp", b"ab" + KANJI + jis((0x4B, 0x5C)))),
     ("JIS: a shift carried across two joined words", b("iso-2022-jp", KANJI + jis((0x46, 0x7C))) + b" " + b("ISO-2022-JP", jis((0x4B, 0x5C)) + ASCII)),
     ("JIS: odd rows' trail bytes 0x7E and 0x80", b("iso-2022-jp", KANJI + jis((0x25, 0x5F), (0x25, 0x60), (0x23, 0x30), (0x31, 0x21)) + ASCII)),
     ("JIS: even rows' trail bytes 0x9F and 0xFC", b("iso-2022-jp", KANJI + jis((0x24, 0x21), (0x30, 0x7E), (0x5E, 0x7E), (0x50, 0x21)) + ASCII)),
@@ -57,11 +58,12 @@ CASES = [
     # Shift_JIS through code page 932.
     ("Shift_JIS: half-width kana and kanji", b("shift_jis", "ｱ日本語".encode("cp932"))),
     ("Shift_JIS: a character split over two words", b("shift_jis", b"\x93") + b" " + b("Shift_JIS", b"\xfa")),
+    ("ISO-2022-JP then Shift_JIS: not joined", b("iso-2022-jp", KANJI + jis((0x46, 0x7C))) + b" " + b("shift_jis", b"\x93\xfa")),
     ("Shift_JIS then Latin-2: not joined", b("shift_jis", b"\x93\xfa") + b" " + q("iso-8859-2", b"\xa3")),
     # UTF-8 and the table's charsets.
     ("UTF-8 split over two words, names in two cases", b("utf-8", b"\xe2\x82") + b"\r\n\t" + b("UTF-8", b"\xac")),
     ("UTF-8 four bytes split three ways", b("utf-8", b"\xf0") + b" " + b("utf-8", b"\x9f\x98") + b" " + q("utf-8", b"\x80!")),
-    ("UTF-8 at the edges of each length and of the surrogates", q("utf-8", "\u07ff\u0800\ud7ff\ue000\U00010000\U0010ffff".encode())),
+    ("UTF-8 at the edges of each length and of the surrogates", q("utf-8", "\u07ff\u0800\ud7ff\ue000\uffff\U00010000\U0010ffff".encode())),
     ("no-break spaces at the ends stay", q("utf-8", "\u00a0a  b\u00a0".encode())),
     ("Q: lower-case hexadecimal", b"=?utf-8?q?=e2=82=ac_=c3=a9?="),
     ("Q: an '=' without two digits stays", b"=?utf-8?q?a=4=G1=?="),
@@ -86,10 +88,12 @@ CASES = [
     ("a word then raw text", q("utf-8", "ü".encode()) + b" (x)"),
     ("words inside raw text", b"x" + q("utf-8", b"a") + b"y"),
     ("an empty word between blanks", b"x " + q("utf-8", b"") + b" y"),
+    ("an empty ISO-2022-JP word", b"x " + b("iso-2022-jp", b"") + b" y"),
     ("a word against a word, no blank", q("utf-8", b"a") + q("iso-8859-2", b"\xb9")),
     # Raw 8-bit text.
     ("raw UTF-8 three and four bytes", "€ 😀 x".encode()),
     ("raw Shift_JIS as the host shows it", "ｱ日本".encode("cp932") + b" x"),
+    ("raw bytes that only begin a UTF-8 character", b"x \xe6\x97"),
 ]
 
 

@@ -96,14 +96,16 @@ TEST(HeaderText, DecodingRows)
         {"rule: decoded blanks at a value's ends dropped", "=?utf-8?Q?_a_?=", u"a"},
         {"rule: decoded tabs and line ends at the ends too", "=?utf-8?q?=09a=0D=0A?= =?utf-8?q?__?=", u"a"},
         {"rule: only decoded blanks", "=?utf-8?q?___?=", u""},
-        {"rule: controls as U+FFFD", "=?utf-8?q?a=C2=85b=7F=00c?= =?iso-8859-2?q?=80=9F?= d\xC2\x9F", u"a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD d\uFFFD"},
-        {"rule: a byte that is not UTF-8 is one U+FFFD", "=?utf-8?q?=C0=80|=ED=A0=80|=F4=90=80=80|=E2=82A|=80|=F0=9F=98?=", u"\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFDA|\uFFFD|\uFFFD\uFFFD\uFFFD"},
+        {"rule: controls as U+FFFD", "=?utf-8?q?a=C2=85b=7F=00=1Fc?= =?iso-8859-2?q?=80=9F?= d\xC2\x9F", u"a\uFFFDb\uFFFD\uFFFD\uFFFDc\uFFFD\uFFFD d\uFFFD"},
+        {"rule: a byte that is not UTF-8 is one U+FFFD", "=?utf-8?q?=C0=80|=ED=A0=80|=F4=90=80=80|=E2=82A|=80|=E0=9F=BF|=C3=C3|=F0=9F=98?=", u"\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFDA|\uFFFD|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD"},
         {"rule: JIS X 0212 as '?', word and raw", "=?iso-2022-jp?B?GyQoRCIvGyhCeA==?= \x1B$(D\"/\x1B(B!", u"?x ?!"},
+        {"rule: a blank or a fold in a kanji run stays a blank", "\x1B$BF|\r\n K\\\x1B(B", u"\u65E5 \u672C"},
+        {"rule: raw text with 8-bit bytes is not read as ISO-2022-JP", "\xC3\xA9 \x1B(I1\x1B(B", u"\u00E9 \uFFFD(I1\uFFFD(B"},
         {"rule: a kanji byte left at a word's end as '?'", "=?iso-2022-jp?B?GyRCRnxL?=", u"\u65E5?"},
         {"rule: a half-width byte past 0x5F as '?'", "=?iso-2022-jp?B?GyhJYDEbKEI=?=", u"?\uFF71"},
-        {"rule: EUC-JP's three bytes, a lone 0x8E, 0x8F or lead as '?'", "=?euc-jp?q?=8F=A2=AF=8EA=8FAB=A4?=", u"??A?AB?"},
+        {"rule: EUC-JP's three bytes, a lone 0x8E, 0x8F or lead as '?'", "=?euc-jp?q?=8F=A2=AF=8EA=8FAB=80=A4?=", u"??A?AB??"},
         {"rule: bad base64 as written", "=?utf-8?B?YWJjZ?= =?utf-8?B?YQ=?= =?utf-8?B?YQ===?= =?utf-8?B?Y=Q=?= =?utf-8?B?YW*j?=", u"=?utf-8?B?YWJjZ?= =?utf-8?B?YQ=?= =?utf-8?B?YQ===?= =?utf-8?B?Y=Q=?= =?utf-8?B?YW*j?="},
-        {"rule: a '?' or a blank inside a word, as written", "=?utf-8?q?a?b?= =?utf-8?q?a b?= =?utf-8?q?c?=", u"=?utf-8?q?a?b?= =?utf-8?q?a b?= c"},
+        {"rule: a '?' or a blank inside a word, as written", "=?utf-8?q?a?b?= =?utf-8?q?a b?= =?utf-8?q?a\x7F?= =?utf-8?q?c?=", u"=?utf-8?q?a?b?= =?utf-8?q?a b?= =?utf-8?q?a\uFFFD?= c"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.shown, Decoded(row.value, row.room ? row.room : kHeaderBlockUnits)) << row.what;
@@ -123,6 +125,9 @@ TEST(HeaderText, BlockTakesFiveFieldsInOrder)
         {"Received: x\n\tFrom: y\nX: z\n", u"", 4096},
         {"From: a\nSubject: bcdef\n", u"From: a\nSubject: bc\n\n", 21},
         {"From: a\nSubject: b\n", u"From: a\n\n", 9},
+        {"From: a\nTo: b\n", u"", 7},
+        {"Subject: s\n\nFrom: body\n", u"Subject: s\n\n", 4096},
+        {"Subject: a\n\tb\nTo: c\n", u"To: c\nSubject: a b\n\n", 4096},
         {"From: a\nTo: =?utf-8?q?_b_?=\n", u"From: a\nTo: b\n\n", 15},
     };
     for (const auto& row : rows) {
