@@ -108,9 +108,10 @@ TEST(HeaderText, DecodingRows)
         {"rule: a '?' or a blank inside a word, as written", "=?utf-8?q?a?b?= =?utf-8?q?a b?= =?utf-8?q?a\x7F?= =?utf-8?q?c?=", u"=?utf-8?q?a?b?= =?utf-8?q?a b?= =?utf-8?q?a\uFFFD?= c"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(row.shown, Decoded(row.value, row.room ? row.room : kHeaderBlockUnits)) << row.what;
-        if (!row.room)
+        EXPECT_EQ(row.shown, Decoded(row.value, row.room ? row.room : size_t(kHeaderBlockUnits))) << row.what;
+        if (!row.room) {
             EXPECT_EQ(row.shown, Decoded(row.value, row.shown.size())) << row.what << ", in its own room";
+        }
     }
 }
 
