@@ -15,8 +15,8 @@
 
 namespace {
 
-// Coverage is learnt 4,096 code points at a time, once per face and process: one font
-// selection and one glyph lookup answer every character of the chunk.
+// Coverage is learnt 4,096 code points at a time, once per face and process, as characters
+// ask for it: one font selection and one glyph lookup answer every character of a chunk.
 const unsigned kChunkBits = 12;
 const UINT32 kChunkSize = 1u << kChunkBits;
 const unsigned kChunks = (0x10FFFFu >> kChunkBits) + 1;
@@ -31,7 +31,7 @@ const DWORD kCmapTag = 0x70616D63;   // "cmap", as GetFontData takes a table's t
 // paragraph again and updates its scroll bar each time): a long text that alternates
 // scripts line by line would take seconds. The first ranges from the top are given their
 // face, these many at most; the rest keep the pane's.
-const size_t kMostRanges = 64;
+const size_t kMostRanges = 48;
 
 // Faces tried first, in this order, when installed: text faces of the scripts mail comes
 // in (Japanese, Korean, Chinese, Latin and others), then symbol and emoji faces. The other
@@ -43,6 +43,10 @@ const wchar_t* const kPreferredFaces[] = {
 };
 
 struct FaceCoverage {
+    FaceCoverage(const std::wstring& faceName, BYTE faceCharset) : name(faceName), charset(faceCharset), cmapRead(false)
+    {
+        std::memset(chunk, 0, sizeof chunk);
+    }
     std::wstring name;
     BYTE charset;
     unsigned short chunk[kChunks];
@@ -52,7 +56,7 @@ struct FaceCoverage {
 };
 
 struct FaceCache {
-    std::vector<std::unique_ptr<FaceCoverage> > faces;   // the pane's faces and the candidates
+    std::vector<std::unique_ptr<FaceCoverage> > faces;   // the candidates learnt so far
     bool enumerated;
     std::vector<std::wstring> installed;                 // the candidates, in their order
 };
@@ -93,12 +97,7 @@ FaceCoverage* FindFace(const std::wstring& name, BYTE charset)
     for (size_t i = 0; i < faces.size(); ++i)
         if (faces[i]->charset == charset && SameName(faces[i]->name, name))
             return faces[i].get();
-    std::unique_ptr<FaceCoverage> face(new FaceCoverage);
-    face->name = name;
-    face->charset = charset;
-    std::memset(face->chunk, 0, sizeof face->chunk);
-    face->cmapRead = false;
-    faces.push_back(std::move(face));
+    faces.push_back(std::unique_ptr<FaceCoverage>(new FaceCoverage(name, charset)));
     return faces.back().get();
 }
 
@@ -194,56 +193,97 @@ void StoreChunk(FaceCoverage* face, unsigned chunk, const ChunkMask& mask)
     }
 }
 
-// Learns the face's coverage of the chunks not learnt yet, with one selection of the face.
-void ProbeChunks(HDC dc, FaceCoverage* face, const std::vector<unsigned>& chunks)
+HFONT CreateFace(const FaceCoverage& face)
 {
-    bool unprobed = false;
-    for (unsigned chunk : chunks)
-        unprobed = unprobed || face->chunk[chunk] == kUnprobed;
-    if (!unprobed)
-        return;
     LOGFONTW request;
     std::memset(&request, 0, sizeof request);
     request.lfHeight = -16;
     request.lfWeight = FW_NORMAL;
-    request.lfCharSet = face->charset;
-    lstrcpynW(request.lfFaceName, face->name.c_str(), LF_FACESIZE);
-    ScopedFont font(CreateFontIndirectW(&request));
-    ScopedSelectObject selected(dc, font.Get());
+    request.lfCharSet = face.charset;
+    lstrcpynW(request.lfFaceName, face.name.c_str(), LF_FACESIZE);
+    return CreateFontIndirectW(&request);
+}
+
+bool BeyondBmpCovers(const FaceCoverage& face, UINT32 c)
+{
+    std::vector<std::pair<UINT32, UINT32> >::const_iterator range = std::lower_bound(
+        face.beyondBmp.begin(), face.beyondBmp.end(), c,
+        [](const std::pair<UINT32, UINT32>& r, UINT32 code) { return r.second < code; });
+    return range != face.beyondBmp.end() && range->first <= c;
+}
+
+// Whether the face selected into dc has a glyph for each character of the BMP chunk at
+// base; false when GDI can't tell.
+bool GlyphsOfChunk(HDC dc, UINT32 base, ChunkMask* mask)
+{
     std::vector<wchar_t> units(kChunkSize);
     std::vector<WORD> glyphs(kChunkSize);
-    for (unsigned chunk : chunks) {
-        if (face->chunk[chunk] != kUnprobed)
-            continue;
-        ChunkMask mask;
-        const UINT32 base = chunk << kChunkBits;
-        if (!selected.IsSelected()) {
-            // No such face here: it covers nothing.
-        } else if (chunk < kBmpChunks) {
-            for (UINT32 i = 0; i < kChunkSize; ++i)
-                units[i] = static_cast<wchar_t>(base + i);
-            if (GetGlyphIndicesW(dc, units.data(), kChunkSize, glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS) ==
-                kChunkSize)
-                for (UINT32 i = 0; i < kChunkSize; ++i)
-                    mask[i] = glyphs[i] != 0xFFFF && glyphs[i] != 0 && (base + i < 0xD800 || base + i > 0xDFFF);
-        } else {
-            if (!face->cmapRead)
-                ReadBeyondBmp(dc, face);
-            for (const std::pair<UINT32, UINT32>& range : face->beyondBmp)
-                for (UINT32 c = std::max(range.first, base); c <= range.second && c < base + kChunkSize; ++c)
-                    mask[c - base] = true;
-        }
-        StoreChunk(face, chunk, mask);
+    for (UINT32 i = 0; i < kChunkSize; ++i)
+        units[i] = static_cast<wchar_t>(base + i);
+    if (GetGlyphIndicesW(dc, units.data(), kChunkSize, glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS) != kChunkSize)
+        return false;
+    for (UINT32 i = 0; i < kChunkSize; ++i)
+        (*mask)[i] = glyphs[i] != 0xFFFF && glyphs[i] != 0 && (base + i < 0xD800 || base + i > 0xDFFF);
+    return true;
+}
+
+// Learns which characters of the chunk the face covers, with one selection of the face.
+void ProbeChunk(HDC dc, FaceCoverage* face, unsigned chunk)
+{
+    ScopedFont font(CreateFace(*face));
+    ScopedSelectObject selected(dc, font.Get());
+    ChunkMask mask;
+    const UINT32 base = chunk << kChunkBits;
+    if (!selected.IsSelected()) {
+        // No such face here: it covers nothing.
+    } else if (chunk < kBmpChunks) {
+        GlyphsOfChunk(dc, base, &mask);
+    } else {
+        if (!face->cmapRead)
+            ReadBeyondBmp(dc, face);
+        for (UINT32 i = 0; i < kChunkSize; ++i)
+            mask[i] = BeyondBmpCovers(*face, base + i);
     }
+    StoreChunk(face, chunk, mask);
 }
 
 bool Covers(HDC dc, FaceCoverage* face, UINT32 c)
 {
     const unsigned chunk = c >> kChunkBits;
     if (face->chunk[chunk] == kUnprobed)
-        ProbeChunks(dc, face, std::vector<unsigned>(1, chunk));
+        ProbeChunk(dc, face, chunk);
     const unsigned short state = face->chunk[chunk];
     return state == kAll || (state >= kPartial && face->masks[state - kPartial][c & (kChunkSize - 1)]);
+}
+
+// The pane's face last asked about, and what of the BMP it covers: learnt at its first
+// text with one selection, and held in static storage, so that neither a text it draws
+// whole nor a view whose pane has another face leaves anything behind.
+struct PaneFace {
+    std::wstring name;
+    BYTE charset;
+    bool learnt;
+    std::bitset<0x10000> bmp;
+};
+
+PaneFace& LearnPaneFace(HDC dc, const std::wstring& name, BYTE charset)
+{
+    static PaneFace face;
+    if (face.learnt && face.charset == charset && face.name == name)
+        return face;
+    face.name = name;
+    face.charset = charset;
+    face.learnt = true;
+    face.bmp.reset();
+    FaceCoverage request(name, charset);
+    ScopedFont font(CreateFace(request));
+    ScopedSelectObject selected(dc, font.Get());
+    ChunkMask mask;
+    for (UINT32 base = 0; selected.IsSelected() && base < 0x10000; base += kChunkSize)
+        if (GlyphsOfChunk(dc, base, &mask))
+            for (UINT32 i = 0; i < kChunkSize; ++i)
+                face.bmp[base + i] = mask[i];
+    return face;
 }
 
 // The code point at text[at], and where the next one begins (a lone surrogate is itself).
@@ -280,26 +320,19 @@ struct Range {
     int face;    // in the candidates
 };
 
-// The candidates with what was learnt of them; each is selected at most once per pass for
-// the chunks the text needs.
+// The candidates, each learnt only as far as a character asks: a face and a chunk are
+// probed once per process, and only when no face before it covers the character.
 class Candidates {
 public:
-    Candidates(HDC dc, const std::vector<std::wstring>& names, const std::vector<unsigned>& chunks)
-        : dc_(dc), chunks_(chunks), prepared_(names.size(), false)
-    {
-        for (const std::wstring& name : names)
-            faces_.push_back(FindFace(name, DEFAULT_CHARSET));
-    }
+    Candidates(HDC dc, const std::vector<std::wstring>& names) : dc_(dc), names_(names), faces_(names.size(), NULL) {}
     int Count() const { return static_cast<int>(faces_.size()); }
-    FaceCoverage* Face(int face) const { return faces_[face]; }
-    bool Covers(int face, UINT32 c)
+    FaceCoverage* Face(int face)
     {
-        if (!prepared_[face]) {
-            ProbeChunks(dc_, faces_[face], chunks_);
-            prepared_[face] = true;
-        }
-        return ::Covers(dc_, faces_[face], c);
+        if (!faces_[face])
+            faces_[face] = FindFace(names_[face], DEFAULT_CHARSET);
+        return faces_[face];
     }
+    bool Covers(int face, UINT32 c) { return ::Covers(dc_, Face(face), c); }
     // The first face from `from` on that covers c, or -1.
     int First(UINT32 c, int from = 0)
     {
@@ -319,9 +352,8 @@ public:
 
 private:
     HDC dc_;
-    std::vector<unsigned> chunks_;
+    const std::vector<std::wstring>& names_;
     std::vector<FaceCoverage*> faces_;
-    std::vector<bool> prepared_;
     std::unordered_map<UINT32, int> first_;
 };
 
@@ -453,16 +485,23 @@ int ApplyFaces(HWND pane, const std::vector<std::wstring>* names)
     ScopedMemoryDc dc(CreateCompatibleDC(NULL));
     if (!dc.IsValid())
         return 0;
-    FaceCoverage* own = FindFace(std::wstring(format.szFaceName, wcsnlen(format.szFaceName, LF_FACESIZE)),
-                                 format.bCharSet);
+    PaneFace& own = LearnPaneFace(dc.Get(), std::wstring(format.szFaceName, wcsnlen(format.szFaceName, LF_FACESIZE)),
+                                  format.bCharSet);
+    // Beyond the BMP from its cmap, read for this text only and when it needs it.
+    FaceCoverage beyond(own.name, own.charset);
     // The runs the pane's face lacks; nothing more is done for a text it draws whole.
     std::vector<Range> runs;
-    std::bitset<kChunks> missing;
     for (LONG at = 0, next = 0; at < static_cast<LONG>(text.size()); at = next) {
         const UINT32 code = CodeAt(text, at, &next);
-        if (Neutral(code) || Covers(dc.Get(), own, code))
+        if (code >= 0x10000 && !beyond.cmapRead) {
+            ScopedFont font(CreateFace(beyond));
+            ScopedSelectObject selected(dc.Get(), font.Get());
+            beyond.cmapRead = true;
+            if (selected.IsSelected())
+                ReadBeyondBmp(dc.Get(), &beyond);
+        }
+        if (Neutral(code) || (code < 0x10000 ? own.bmp[code] : BeyondBmpCovers(beyond, code)))
             continue;
-        missing[code >> kChunkBits] = true;
         if (!runs.empty() && runs.back().to == at)
             runs.back().to = next;
         else
@@ -471,13 +510,7 @@ int ApplyFaces(HWND pane, const std::vector<std::wstring>* names)
     if (runs.empty())
         return 0;
 
-    // The chunk of ASCII and the one of the ideographic space too, for joining ranges.
-    missing[0] = missing[0x3000 >> kChunkBits] = true;
-    std::vector<unsigned> needed;
-    for (unsigned chunk = 0; chunk < kChunks; ++chunk)
-        if (missing[chunk])
-            needed.push_back(chunk);
-    Candidates candidates(dc.Get(), names ? *names : InstalledFaces(dc.Get()), needed);
+    Candidates candidates(dc.Get(), names ? *names : InstalledFaces(dc.Get()));
     std::vector<Range> ranges;
     for (const Range& run : runs)
         ChooseFaces(&candidates, text, run.from, run.to, &ranges);

@@ -12,6 +12,7 @@
 // of kPreferredFaces and then by name). A face that covers the whole run comes first;
 // otherwise the run is shared out character by character, and a character no face covers
 // keeps the pane's face. Only the face and the charset change; the text, the selection,
-// the scroll position, the modified flag and an empty undo record stay as they were.
-// Returns the number of ranges given another face.
+// the scroll position, the modified flag and an empty undo record stay as they were. The
+// first 48 ranges from the top are given their face, no more: each costs Wine's rich edit
+// a rewrap. Returns the number of ranges given another face.
 int ApplyFallbackFaces(HWND pane, const std::vector<std::wstring>* faces = NULL);
