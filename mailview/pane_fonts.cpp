@@ -67,27 +67,27 @@ FaceCache& Cache()
     return cache;
 }
 
+// Face names compare with ASCII letters folded, as GDI finds them.
+wchar_t Folded(wchar_t c)
+{
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+}
+
 bool SameName(const std::wstring& a, const std::wstring& b)
 {
     if (a.size() != b.size())
         return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? a[i] + 32 : a[i];
-        wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? b[i] + 32 : b[i];
-        if (x != y)
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Folded(a[i]) != Folded(b[i]))
             return false;
-    }
     return true;
 }
 
 bool NameLess(const std::wstring& a, const std::wstring& b)
 {
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? a[i] + 32 : a[i];
-        wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? b[i] + 32 : b[i];
-        if (x != y)
-            return x < y;
-    }
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (Folded(a[i]) != Folded(b[i]))
+            return Folded(a[i]) < Folded(b[i]);
     return a.size() < b.size();
 }
 
@@ -271,9 +271,9 @@ PaneFace& LearnPaneFace(HDC dc, const std::wstring& name, BYTE charset)
     static PaneFace face;
     if (face.learnt && face.charset == charset && face.name == name)
         return face;
+    face.learnt = false;
     face.name = name;
     face.charset = charset;
-    face.learnt = true;
     face.bmp.reset();
     FaceCoverage request(name, charset);
     ScopedFont font(CreateFace(request));
@@ -283,6 +283,7 @@ PaneFace& LearnPaneFace(HDC dc, const std::wstring& name, BYTE charset)
         if (GlyphsOfChunk(dc, base, &mask))
             for (UINT32 i = 0; i < kChunkSize; ++i)
                 face.bmp[base + i] = mask[i];
+    face.learnt = true;
     return face;
 }
 
