@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "mailview/mail_view_win_hook.h"
+#include "mailview/pane_fonts.h"
 #include "mailview/pane_reading.h"
 #include "base/module.h"
 #include "base/scoped.h"
@@ -271,6 +272,7 @@ LRESULT StreamInText(const wchar_t* text, HWND pane)
     cookie.halfSent = 0;
     LRESULT result =
         SendStream(pane, EM_STREAMIN, SFF_SELECTION | SF_TEXT | SF_UNICODE, &cookie, StreamInCallback);
+    ApplyFallbackFaces(pane);
     CHARRANGE start = {0, 0};
     SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
     SendMessageA(pane, EM_EMPTYUNDOBUFFER, 0, 0);

@@ -25,8 +25,9 @@ installed() { dpkg -s "$1" >/dev/null 2>&1; }
 need=""
 for p in g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cmake make \
          clang libclang-rt-14-dev googletest socat zip unzip python3 util-linux \
-         fonts-ipafont-gothic; do
-  # (the last: Japanese text in the sandbox's screenshots)
+         fonts-ipafont-gothic fonts-lexi-gulim fonts-symbola fonts-babelstone-han; do
+  # (the last four: Japanese text in the sandbox's screenshots, and the faces the pane gives
+  # what that font can't draw: Hangul, emoji and symbols, CJK beyond the BMP such as U+20BB7)
   installed "$p" || need="$need $p"
 done
 want32=0

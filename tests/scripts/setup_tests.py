@@ -26,7 +26,8 @@ mkdir -p "$4/etc/apt/sources.list.d" "$4/proc" "$4/dev" "$4/tmp"''',
 ROOT_VERSION = re.search(r"^version=(\d+)$", open(os.path.join(os.path.dirname(SETUP), "root32")).read(), re.M).group(1)
 ROOT_TOOLS = "debootstrap qemu-user-static qemu-system-x86 busybox-static cpio"
 EVERYTHING = ("g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cmake make clang "
-              "libclang-rt-14-dev googletest socat zip unzip python3 util-linux fonts-ipafont-gothic wine32:i386")
+              "libclang-rt-14-dev googletest socat zip unzip python3 util-linux fonts-ipafont-gothic "
+              "fonts-lexi-gulim fonts-symbola fonts-babelstone-han wine32:i386")
 
 # (row, environment, return code, installs asked for in order, words the output must hold);
 # "root" in the environment: the i386 root (and with "vm" its machine) made before; "apt":
