@@ -37,6 +37,10 @@ vm=0
 [ "$how32" = "under 32-bit Wine in a virtual machine" ] && vm=1
 
 jobs=$(nproc 2>/dev/null || echo 2)
+began=$(date +%s)
+# at [SECONDS]: the time since the run began (or to the given moment), as "4 m 05 s".
+at() { t=$(( ${1:-$(date +%s)} - began )); printf '%d m %02d s' $((t / 60)) $((t % 60)); }
+heading() { echo "== $* ($(at))"; }
 work=$(mktemp -d)
 vmjob=""
 rootjob=""
@@ -119,7 +123,7 @@ summary() {
       passed=$((passed + $2 - $1))
     fi
   done
-  echo "$passed programs passed, $failed failed; $( [ $status = 0 ] && echo "every suite passed" || echo "a suite FAILED (above)")"
+  echo "$passed programs passed, $failed failed; $( [ $status = 0 ] && echo "every suite passed" || echo "a suite FAILED (above)") ($(at))"
   return $status
 }
 finish() {
@@ -194,11 +198,11 @@ if [ -n "$how32" ] && [ "$how32" != "under 32-bit Wine" ] && [ $noroot = 0 ]; th
   if [ $vm = 1 ]; then
     # Software emulation: every time-out stretched, CTest's and the programs' own (the job
     # gets the VELMORA_ variables). Its output is kept until the other suites are done.
-    echo "== 32-bit Windows tests $how32: started, beside the suites below"
+    heading "32-bit Windows tests $how32: started, beside the suites below"
     scale=${VELMORA_TIMEOUT_SCALE:-10}
     VELMORA_TIMEOUT_SCALE=$scale cmake -S "$root" -B "$build/win32" >/dev/null
     { VELMORA_TIMEOUT_SCALE=$scale in_root32 >"$work/w32.log" 2>&1 && echo 0 >"$work/w32.rc" ||
-      echo $? >"$work/w32.rc"; } &
+      echo $? >"$work/w32.rc"; date +%s >"$work/w32.end"; } &
     vmjob=$!
   fi
 fi
@@ -206,11 +210,11 @@ fi
 "$root/scripts/build.sh" win64 native
 
 if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ]; then
-  echo "== native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
+  heading "native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
   expect native "$build/native"
   suite native ctest --test-dir "$build/native" --output-on-failure -j "$jobs"
   if [ "${VELMORA_SKIP_FUZZ:-0}" != 1 ]; then
-    echo "== fuzz targets (${VELMORA_FUZZ_SECONDS:-12} s each)"
+    heading "fuzz targets (${VELMORA_FUZZ_SECONDS:-12} s each)"
     rm -f "$work/fuzz.rc"
     { "$root/scripts/fuzz.sh" "${VELMORA_FUZZ_SECONDS:-12}" 2>&1 && echo 0 >"$work/fuzz.rc" ||
       echo $? >"$work/fuzz.rc"; } | tee "$work/fuzz.log"
@@ -225,7 +229,7 @@ if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ]; then
   fi
 fi
 
-echo "== 64-bit Windows tests under 64-bit Wine"
+heading "64-bit Windows tests under 64-bit Wine"
 echo "   (one difference: the long-line rows of the bad-input table give the stand-in host the"
 echo "   header only, as the 100 MB row does; 64-bit Wine's rich edit shapes a long ANSI line"
 echo "   through uniscribe's OpenType lookups and the host's own pane would take many minutes)"
@@ -241,20 +245,21 @@ else
 fi
 
 if [ "$how32" = "under 32-bit Wine" ]; then
-  echo "== 32-bit Windows tests under 32-bit Wine"
+  heading "32-bit Windows tests under 32-bit Wine"
   expect w32 "$build/win32" ${VELMORA_CTEST_ARGS:-}
   suite w32 windows win32 win32
 else
-  echo "== 32-bit DLL file checks"
+  heading "32-bit DLL file checks"
   expect file "$build/win32" -L file
   suite file ctest --test-dir "$build/win32" --output-on-failure -L file
   if [ -n "$how32" ] && [ $noroot = 0 ]; then
-    echo "== 32-bit Windows tests $how32"
+    heading "32-bit Windows tests $how32"
     if [ $vm = 1 ]; then
       rc=0
       wait "$vmjob" || rc=$?
       vmjob=""
       cat "$work/w32.log"
+      echo "(the machine's run ended at $(at "$(cat "$work/w32.end" 2>/dev/null || date +%s)"))"
       judge w32
     else
       suite w32 in_root32
