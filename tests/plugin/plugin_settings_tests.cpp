@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <richedit.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hostsim/host_sim.h"
@@ -429,6 +434,50 @@ TEST_F(SettingsTest, HeadersBeginThePane)
     EXPECT_EQ((kOn ? L"Subject: " + std::wstring(299, L'x') + L"\r\n\r\n" : L"") + L"caf\xE9\r\n\r\n", all);
     SendMessageA(pane, EM_SETSEL, 0, 3);
     EXPECT_EQ(kOn ? all : L"> caf", copied(32788)) << "quoted, only the header selected: nothing copied";
+    // The view and the selection, its direction too, are the user's: a quoted copy keeps both.
+    std::string lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "line " + std::to_string(i) + "\n";
+    Shown(mail("Subject: s") + WithCrlf(lines));
+    pane = e2e::UnicodePane(view_);
+    // Arrow keys with Shift held: the caret moves, the anchor stays.
+    auto shifted = [&](WPARAM key, LONG count) {
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_SHIFT] = 0x80;
+        SetKeyboardState(keys);
+        for (LONG i = 0; i < count; ++i)
+            SendMessageA(pane, WM_KEYDOWN, key, 0);
+        keys[VK_SHIFT] = 0;
+        SetKeyboardState(keys);
+        CHARRANGE range = {0, 0};
+        SendMessageA(pane, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+        return std::make_pair(range.cpMin, range.cpMax);
+    };
+    const LONG body = kOn ? 12 : 0;   // after "Subject: s" and an empty line
+    const struct {
+        const char* what;
+        LONG anchor, caret;   // from the body's start
+        const wchar_t* quoted;
+    } quotes[] = {
+        {"no selection, scrolled down", 0, 0, L"> caf\xE9\r\n> line 0\r\n"},
+        {"backwards", 16, 9, L">  0\r\n> line"},
+        {"backwards from the body into the header", 3, -4, L"> caf"},
+    };
+    for (const auto& row : quotes) {
+        SCOPED_TRACE(row.what);
+        if (body + row.caret < 0)
+            continue;
+        SendMessageA(pane, EM_SETSEL, body + row.anchor, body + row.anchor);
+        shifted(row.caret < row.anchor ? VK_LEFT : VK_RIGHT, std::abs(row.caret - row.anchor));
+        SendMessageA(pane, EM_LINESCROLL, 0, 120 - SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0));
+        const LRESULT top = SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0);
+        EXPECT_EQ(row.quoted, copied(32788).substr(0, std::wcslen(row.quoted)));
+        EXPECT_EQ(top, SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0)) << "the view jumped";
+        const LONG moved = body + row.caret + 1, anchor = body + row.anchor;
+        EXPECT_EQ(std::make_pair(std::min(moved, anchor), std::max(moved, anchor)), shifted(VK_RIGHT, 1))
+            << "the caret is not where it was";
+    }
     ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", kSettings));
     SettingsPlugin().StartUp(0);
 }
