@@ -393,13 +393,33 @@ TEST_F(SettingsTest, HeadersBeginThePane)
     ini.insert(ini.find("\r\n") + 2, kOn ? "Headers=1\r\n" : "Headers=0\r\n");
     ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", ini));
     SettingsPlugin().StartUp(0);
-    auto mail = [](const std::string& fields) { return WithCrlf(fields + "\nContent-Type: text/plain; charset=utf-8\n\n") + "caf\xC3\xA9\r\n"; };
+    auto mail = [](const std::string& fields, const std::string& charset = "utf-8", const std::string& body = "caf\xC3\xA9") {
+        return WithCrlf(fields + "\nContent-Type: text/plain; charset=" + charset + "\n\n") + body + "\r\n";
+    };
     const std::wstring lacking = IsValidCodePage(54936) ? L"\xD842\xDFB7" : L"=?gb18030?B?lTSyNQ==?=";
+    const std::string hangul = "From: =?utf-8?B?7ZWc6riA?=";
     const struct {
         const char* what;
         std::string mail;
         std::wstring lines;
+        const wchar_t* body = nullptr;   // shown only for its header lines, read as the host reads it
+        bool alone = false;              // Headers=1 and no other switch
     } rows[] = {
+        // Header lines that code page 932 can't show offer a mail the host would show.
+        {"ISO-2022-JP", mail(hangul, "iso-2022-jp", "\x1B$BF|K\\\x1B(B"), L"From: \xD55C\xAE00\n\n", L"\x65E5\x672C\n"},
+        {"Shift_JIS", mail("Subject: =?UTF-8?B?8J+OiQ==?=", "shift_jis", "\x93\xFA\x96\x7B\x87\x40"), L"Subject: \xD83C\xDF89\n\n",
+         L"\x65E5\x672C\x2460\n"},
+        {"US-ASCII, a yen sign 932 has only as a best fit", mail("From: =?utf-8?q?=C2=A5?=", "us-ascii", "plain"),
+         L"From: \xA5\n\n", L"plain\n"},
+        {"EUC-JP in a mixed mail, Headers=1 alone",
+         WithCrlf(hangul + "\nContent-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: text/plain; charset=euc-jp\n\n"
+                  "\xC6\xFC\n--m--\n"), L"From: \xD55C\xAE00\n\n", L"\x65E5\n", true},
+        {"HTML naming no charset, in Shift_JIS", WithCrlf("Subject: =?UTF-8?B?8J+OiQ==?=\nContent-Type: text/html\n\n<p>\x93\xFA\n"),
+         L"Subject: \xD83C\xDF89\n\n", L"\x65E5"},
+        {"ISO-8859-2, Headers=1 alone", mail(hangul, "iso-8859-2", "\xA3"), L"From: \xD55C\xAE00\n\n", L"\x141\n", true},
+        // What 932 shows, and what the decoder could not read, offer nothing.
+        {"Japanese header lines only", mail("Subject: =?iso-2022-jp?B?GyRCRnxLXBsoQg==?=", "iso-2022-jp", "x"), L"", L""},
+        {"a control character", mail("Subject: a\x01", "iso-2022-jp", "x"), L"", L""},
         {"five fields in order, Cc left out", mail("Date: d\nSubject: s\n t\nTo: a@x, b@x\nX-Cc: c\nFrom: f"),
          L"From: f\nTo: a@x, b@x\nSubject: s t\nDate: d\n\n"},
         {"encoded-words", mail("Subject: =?UTF-8?B?8J+OiQ==?= =?utf-8?q?_Party?=\nFrom: =?utf-8?q?=ED=95=9C=EA=B8=80?= <h@x>"),
@@ -413,7 +433,18 @@ TEST_F(SettingsTest, HeadersBeginThePane)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        EXPECT_EQ((kOn ? row.lines : L"") + L"caf\xE9\n", Shown(row.mail));
+        if (row.alone && kOn) {
+            testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", "[Unicode]\r\nHeaders=1\r\n");
+            SettingsPlugin().StartUp(0);
+        }
+        if (!row.body)
+            EXPECT_EQ((kOn ? row.lines : L"") + L"caf\xE9\n", Shown(row.mail));
+        else
+            EXPECT_EQ(kOn && !row.lines.empty() ? row.lines + row.body : L"(no toggle)", Shown(row.mail));
+        if (row.alone && kOn) {
+            testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", ini);
+            SettingsPlugin().StartUp(0);
+        }
     }
     HWND pane = e2e::UnicodePane(view_);
     auto copied = [&](WORD command) {
