@@ -407,7 +407,8 @@ TEST_F(SettingsTest, HeadersBeginThePane)
     } rows[] = {
         // Header lines that code page 932 can't show offer a mail the host would show.
         {"ISO-2022-JP", mail(hangul, "iso-2022-jp", "\x1B$BF|K\\\x1B(B"), L"From: \xD55C\xAE00\n\n", L"\x65E5\x672C\n"},
-        {"Shift_JIS", mail("Subject: =?UTF-8?B?8J+OiQ==?=", "shift_jis", "\x93\xFA\x96\x7B\x87\x40"), L"Subject: \xD83C\xDF89\n\n",
+        {"Shift_JIS", mail("From: f\nSubject: =?UTF-8?B?8J+OiQ==?=", "shift_jis", "\x93\xFA\x96\x7B\x87\x40"),
+         L"From: f\nSubject: \xD83C\xDF89\n\n",
          L"\x65E5\x672C\x2460\n"},
         {"US-ASCII, a yen sign 932 has only as a best fit", mail("From: =?utf-8?q?=C2=A5?=", "us-ascii", "plain"),
          L"From: \xA5\n\n", L"plain\n"},
