@@ -406,38 +406,43 @@ MailViewWinHook* FindControllerByPane(HWND pane)
 
 namespace {
 
-// The selection limited to what lies from a position on (no selection: everything from
-// there), for the time of one copy; the user's own selection comes back afterwards.
-class ClippedSelection {
-public:
-    ClippedSelection(HWND pane, const CHARRANGE& range, LONG from) : pane_(pane), saved_(range), empty_(false)
-    {
-        CHARRANGE clipped = range;
-        if (range.cpMin == range.cpMax) {
-            // As the copy of the whole text: the control's final paragraph mark left out.
-            GETTEXTLENGTHEX question = {GTL_DEFAULT, 1200};
-            clipped.cpMin = from;
-            clipped.cpMax = static_cast<LONG>(SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&question), 0));
-            empty_ = clipped.cpMax <= from;
-        } else if (clipped.cpMin < from) {
-            clipped.cpMin = from;
-            empty_ = range.cpMax != -1 && range.cpMax <= from;
-        }
-        if (!empty_)
-            SendMessageA(pane_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&clipped));
+// The text from a position on (of the selection, or without one to the end), into the
+// cookie as the stream-out gives it. It is read, never selected: a selection made for the
+// copy would scroll the view, and rich edit puts a selection back only forwards. False
+// when nothing lies there.
+bool ReadTextFrom(HWND pane, const CHARRANGE& range, LONG from, StreamOutCookie* cookie)
+{
+    GETTEXTLENGTHEX question = {GTL_DEFAULT, 1200};
+    const LRESULT length = SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&question), 0);
+    const bool selected = range.cpMin != range.cpMax;
+    const LONG begin = selected && range.cpMin > from ? range.cpMin : from;
+    // A selection may take the control's final paragraph mark, which the text leaves out.
+    LONG end = static_cast<LONG>(length);
+    if (selected && range.cpMax >= 0 && range.cpMax <= length)
+        end = range.cpMax;
+    else if (selected)
+        end = static_cast<LONG>(length) + 1;
+    if (length < 0 || length >= 0x7FFFFFFE || end <= begin)
+        return false;
+    std::vector<wchar_t> text(static_cast<size_t>(length) + 1);
+    GETTEXTEX how;
+    std::memset(&how, 0, sizeof how);
+    how.cb = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    how.flags = GT_DEFAULT;
+    how.codepage = 1200;
+    if (SendMessageA(pane, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&how), reinterpret_cast<LPARAM>(&text[0])) < length)
+        return false;
+    // A paragraph mark is one CR in the text, a CR LF in the stream-out.
+    std::vector<wchar_t> units;
+    for (LONG at = begin; at < end; ++at) {
+        const wchar_t c = at < length ? text[static_cast<size_t>(at)] : L'\r';   // past it: the final mark
+        units.push_back(c);
+        if (c == L'\r')
+            units.push_back(L'\n');
     }
-    ~ClippedSelection()
-    {
-        if (!empty_)
-            SendMessageA(pane_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&saved_));
-    }
-    bool Empty() const { return empty_; }
-
-private:
-    HWND pane_;
-    CHARRANGE saved_;
-    bool empty_;
-};
+    TakeStreamOut(cookie, reinterpret_cast<LPBYTE>(&units[0]), static_cast<LONG>(units.size() * sizeof(wchar_t)), NULL);
+    return true;
+}
 
 }  // namespace
 
@@ -447,21 +452,17 @@ void CopyToClipboard(HWND pane, const wchar_t* prefix, LONG from)
     range.cpMin = 0;
     range.cpMax = 0;
     SendMessageA(pane, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
-    if (from > 0) {
-        ClippedSelection clipped(pane, range, from);
-        if (clipped.Empty())
-            return;
-        CopyToClipboard(pane, prefix);
-        return;
-    }
-    WPARAM format = range.cpMin != range.cpMax ? (SFF_SELECTION | SF_UNICODE | SF_TEXT)
-                                               : (SF_UNICODE | SF_TEXT);
-
     StreamOutCookie cookie;
     cookie.atLineStart = 1;
     cookie.prefix = prefix;
     cookie.failed = 0;
-    SendStream(pane, EM_STREAMOUT, format, &cookie, StreamOutCallback);
+    if (from > 0) {
+        if (!ReadTextFrom(pane, range, from, &cookie))
+            return;
+    } else {
+        WPARAM format = range.cpMin != range.cpMax ? (SFF_SELECTION | SF_UNICODE | SF_TEXT) : (SF_UNICODE | SF_TEXT);
+        SendStream(pane, EM_STREAMOUT, format, &cookie, StreamOutCallback);
+    }
     if (cookie.failed || cookie.text.empty())
         return;
     if (prefix && range.cpMin != range.cpMax)
