@@ -77,10 +77,42 @@ struct CHeapTraits {
     static void Close(Handle block) { std::free(block); }
 };
 
+struct FontTraits {
+    typedef HFONT Handle;
+    static Handle Invalid() { return NULL; }
+    static void Close(Handle font) { DeleteObject(font); }
+};
+
+struct MemoryDcTraits {
+    typedef HDC Handle;
+    static Handle Invalid() { return NULL; }
+    static void Close(Handle dc) { DeleteDC(dc); }
+};
+
 typedef ScopedHandle<GlobalMemoryTraits> ScopedGlobalMemory;
 typedef ScopedHandle<MenuTraits> ScopedMenu;
 typedef ScopedHandle<FileTraits> ScopedFile;
 typedef ScopedHandle<CHeapTraits<char> > ScopedCString;
+typedef ScopedHandle<FontTraits> ScopedFont;
+typedef ScopedHandle<MemoryDcTraits> ScopedMemoryDc;
+
+// A GDI object selected into a device context for this scope; the one it replaced comes back.
+class ScopedSelectObject {
+public:
+    ScopedSelectObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(dc && object ? SelectObject(dc, object) : NULL) {}
+    ~ScopedSelectObject()
+    {
+        if (previous_)
+            SelectObject(dc_, previous_);
+    }
+    ScopedSelectObject(const ScopedSelectObject&) = delete;
+    ScopedSelectObject& operator=(const ScopedSelectObject&) = delete;
+    bool IsSelected() const { return previous_ != NULL; }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
 
 // A global memory block locked for this scope.
 class ScopedGlobalLock {

@@ -25,6 +25,7 @@
 #include "mailview/mail_view_controller.h"
 #include "mailview/mail_view_win_hook.h"
 #include "mailview/mailtext/mail_text.h"
+#include "mailview/pane_fonts.h"
 #include "mailview/unicode_pane.h"
 #include "plugin/entry_points.h"
 #include "base/module.h"
@@ -52,6 +53,18 @@ std::string TextLine(int number)
     return std::string(prefix) +
            "\xE3\x83\xA1\xE3\x83\xBC\xE3\x83\xAB\xE6\x9C\xAC\xE6\x96\x87\xE3\x81\xAE\xE8\xA9\xA6\xE9\xA8\x93 "
            "The quick brown fox jumps over the lazy dog \xF0\x9F\x98\x80 caf\xC3\xA9\r\n";
+}
+
+// Lines that need no face but the pane's (Japanese and Latin, with Czech and Polish
+// letters), and lines of Latin, Japanese, Hangul and an emoji, which do.
+std::string OwnFaceLine(int number)
+{
+    return TextLine(number).replace(TextLine(number).find("\xF0\x9F\x98\x80"), 4, "\xC5\x99\xC5\x82");
+}
+
+std::string MixedLine(int number)
+{
+    return TextLine(number).insert(7, "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4 \xEB\xA9\x94\xEC\x9D\xBC ");
 }
 
 std::string MailHeader()
@@ -88,11 +101,12 @@ std::string Encoded(const std::string& body, const char* encoding = g_encoding)
 
 // A single-part UTF-8 mail whose body is about `bytes` long; the body comes back too. Mails
 // whose lines are numbered from different firsts differ from their first line on.
-bool WriteMail(const std::string& path, size_t bytes, std::string* body, int firstLine = 0)
+bool WriteMail(const std::string& path, size_t bytes, std::string* body, int firstLine = 0,
+               std::string (*line)(int) = TextLine)
 {
     body->clear();
     for (int number = firstLine; body->size() < bytes; ++number)
-        *body += TextLine(number);
+        *body += line(number);
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return false;
@@ -758,6 +772,50 @@ void BenchPeak(const hostsim::Plugin& plugin, const std::string& folder, int kb)
     DeleteFileA(path.c_str());
 }
 
+// ---- 8. Other faces -------------------------------------------------------------------------
+
+// First presses of 1000 KB mails (the pane is given 262,144 units) that need no face but the
+// pane's, and that mix Latin, Japanese, Hangul and emoji; and the pass that gives runs the
+// pane's face lacks another face, alone, on the same hidden pane.
+void BenchFaces(const hostsim::Plugin& plugin, const std::string& folder)
+{
+    std::printf("\n8. Other faces: first presses of 1000 KB mails (8bit), and the pass over the pane that gives\n"
+                "   what its face can't draw another face, alone on the same hidden pane (ApplyFallbackFaces).\n"
+                "   Times in ms, median [best .. worst].\n");
+    g_encoding = kEncodings[0];
+    const struct {
+        const char* name;
+        std::string (*line)(int);
+    } kinds[] = {{"no other face", OwnFaceLine}, {"Latin, Japanese, Hangul, emoji", MixedLine}};
+    for (const auto& kind : kinds) {
+        const std::string path = folder + "\\faces.eml";
+        std::string body;
+        if (!WriteMail(path, static_cast<size_t>(1000 * kKb), &body, 0, kind.line)) {
+            std::printf("  can't write %s\n", path.c_str());
+            return;
+        }
+        std::vector<double> press, pass;
+        int ranges = 0;
+        for (int i = 0; i < RepeatsFor(1000); ++i) {
+            View view = CreateView(plugin);
+            LoadMail(plugin, view.windows, path, body);
+            press.push_back(Press(view, true));
+            Press(view, false);
+            double start = bench::Now();
+            ranges = ApplyFallbackFaces(view.controller->unicodePane);
+            pass.push_back(bench::Now() - start);
+            CloseView(view);
+        }
+        const bench::Summary p = bench::Summarize(press), f = bench::Summarize(pass);
+        std::printf("  %-32s press %.1f ms [%.1f .. %.1f], the pass %.1f ms [%.1f .. %.1f]: %.1f%% of the press,\n"
+                    "  %-32s %d ranges given another face; the press against one without the pass: ratio %.3f\n",
+                    kind.name, Ms(p.median), Ms(p.best), Ms(p.worst), Ms(f.median), Ms(f.best), Ms(f.worst),
+                    100.0 * f.median / p.median, "", ranges, p.median / (p.median - f.median));
+        std::fflush(stdout);
+        DeleteFileA(path.c_str());
+    }
+}
+
 // ---- 7. A press in a process of its own --------------------------------------------------
 
 // "press <encoding> <KB>": first presses, each on a new view, taken in turn with the next
@@ -1301,12 +1359,19 @@ int main(int argc, char** argv)
         RemoveDirectoryA(folder.c_str());
         return g_wrongText ? 1 : 0;
     }
+    // "faces": section 8 alone.
+    if (argc == 2 && std::strcmp(argv[1], "faces") == 0) {
+        BenchFaces(plugin, folder);
+        RemoveDirectoryA(folder.c_str());
+        return g_wrongText ? 1 : 0;
+    }
     // "auto": section 6 alone.
     if (!(argc == 2 && std::strcmp(argv[1], "auto") == 0)) {
         BenchHeaders();
         BenchToggle(plugin, folder, sizes, encodings);
     }
     BenchAutoShow(plugin, folder);
+    BenchFaces(plugin, folder);
     RemoveDirectoryA(folder.c_str());
     if (g_wrongText) {
         std::printf("\nmail_view_bench: a pane or a classification came out other than expected\n");

@@ -47,6 +47,8 @@ std::string Check(const std::vector<PaneUnit>& out, size_t written, bool block)
         if (++line > kHeaderFieldUnits + (block ? 9 : 0))
             return "a line past the field's bound at " + std::to_string(i);
     }
+    if (!block && written > 0 && (out[0] == ' ' || out[written - 1] == ' '))
+        return "a blank at the value's end";
     if (block && written > 0 && (written < 2 || out[written - 1] != '\n' || out[written - 2] != '\n'))
         return "a block without its empty line";
     return "";

@@ -37,6 +37,17 @@ UINT UsableCodePage(const char* charset)
     return codePage != 0 && IsValidCodePage(codePage) ? codePage : 0;
 }
 
+UINT HostReadingCodePage(const char* charset)
+{
+    if (CompareNameNoCase(charset, "iso-2022-jp") == 0)
+        return kIso2022JpCodePage;
+    if ((CompareNameNoCase(charset, "euc-jp") == 0 || CompareNameNoCase(charset, "x-euc-jp") == 0) &&
+        IsValidCodePage(20932))
+        return 20932;
+    const UINT table = UsableCodePage(charset);
+    return table ? table : 932;
+}
+
 bool FirstPartType(HWND view, const char* boundary, ContentType* type)
 {
     return ReadFirstPartContentType(HostViewGetPath(view), boundary, type) != 0;
@@ -190,15 +201,21 @@ size_t WholeCharacters(const char* text, size_t size, size_t length, UINT codePa
             --length;
         return length;
     }
-    if (codePage != 936 && codePage != 949 && codePage != 950 && codePage != 54936)
+    if (codePage != 932 && codePage != 936 && codePage != 949 && codePage != 950 && codePage != 20932 &&
+        codePage != 54936)
         return length;   // a byte is a character
     // Double-byte characters lead with 0x81 to 0xFE; GB18030 also has four-byte ones, whose
-    // second byte is a digit.
+    // second byte is a digit. Shift_JIS's half-width katakana are single bytes, and EUC-JP
+    // has three-byte characters after 0x8F.
     size_t at = 0;
     while (at < length) {
         const unsigned char c = static_cast<unsigned char>(text[at]);
         size_t step = 1;
-        if (c >= 0x81 && c <= 0xFE) {
+        if (codePage == 932) {
+            step = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC) ? 2 : 1;
+        } else if (codePage == 20932) {
+            step = c == 0x8F ? 3 : (c == 0x8E || (c >= 0xA1 && c <= 0xFE)) ? 2 : 1;
+        } else if (c >= 0x81 && c <= 0xFE) {
             step = 2;
             if (codePage == 54936 && at + 1 < size && text[at + 1] >= '0' && text[at + 1] <= '9')
                 step = 4;
@@ -209,6 +226,61 @@ size_t WholeCharacters(const char* text, size_t size, size_t length, UINT codePa
     }
     return at;
 }
+
+// ISO-2022-JP as the Shift_JIS of code page 932, through which Windows' 50220 reads it
+// (Wine has no 50220), a piece at a time: the shift state carries over, and so does an
+// escape or a double byte cut by a piece's end. A byte outside the shifted sets passes.
+class JisReader {
+public:
+    JisReader() : mode_(Ascii) {}
+    void Read(const char* bytes, size_t length, bool final, std::string* out)
+    {
+        held_.append(bytes, length);
+        size_t at = 0;
+        while (at < held_.size()) {
+            const unsigned char c = static_cast<unsigned char>(held_[at]);
+            const size_t left = held_.size() - at;
+            if (c == 0x1B && left < 3 && !final)
+                break;
+            if (c == 0x1B && left >= 3) {
+                const char a = held_[at + 1], b = held_[at + 2];
+                const int mode = a == '$' && (b == 'B' || b == '@') ? Kanji
+                               : a == '(' && (b == 'B' || b == 'J') ? Ascii
+                               : a == '(' && b == 'I' ? Katakana : -1;
+                if (mode >= 0) {
+                    mode_ = static_cast<Mode>(mode);
+                    at += 3;
+                    continue;
+                }
+            }
+            if (mode_ == Kanji && c >= 0x21 && c <= 0x7E && left < 2 && !final)
+                break;
+            if (mode_ == Ascii || c < 0x21 || c > 0x7E) {
+                out->push_back(static_cast<char>(c));
+            } else if (mode_ == Katakana) {
+                out->push_back(c <= 0x5F ? static_cast<char>(c + 0x80) : '?');
+            } else {
+                const unsigned cell = left >= 2 ? static_cast<unsigned char>(held_[at + 1]) : 0;
+                if (cell < 0x21 || cell > 0x7E) {
+                    out->push_back('?');
+                } else {
+                    ++at;
+                    // Two rows of 94 to a lead byte; an odd row's cells from 0x40 (0x7F left
+                    // out), an even row's from 0x9F.
+                    const unsigned lead = (c - 0x21) / 2 + 0x81;
+                    out->push_back(static_cast<char>(lead >= 0xA0 ? lead + 0x40 : lead));
+                    out->push_back(static_cast<char>((c & 1) ? cell - 0x21 + 0x40 + (cell >= 0x60) : cell - 0x21 + 0x9F));
+                }
+            }
+            ++at;
+        }
+        held_.erase(0, at);
+    }
+
+private:
+    enum Mode { Ascii, Kanji, Katakana } mode_;
+    std::string held_;
+};
 
 // The body's text: its bytes up to the NUL that ends it.
 size_t TextLength(const MailBodyBuffer& body)
@@ -247,6 +319,18 @@ bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineU
     pane->clear();
     if (body.empty() || maxUnits == 0)
         return false;
+    if (codePage == kIso2022JpCodePage) {
+        MailBodyBuffer shiftJis;
+        try {
+            std::string read;
+            JisReader().Read(reinterpret_cast<const char*>(&body[0]), TextLength(body), true, &read);
+            shiftJis.assign(read.begin(), read.end());
+            shiftJis.push_back(0);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return BodyToPaneText(shiftJis, maxUnits, maxLineUnits, pane, 932);
+    }
     const char* text = reinterpret_cast<const char*>(&body[0]);
     size_t length = TextLength(body);
     if (length == 0)
@@ -369,7 +453,8 @@ size_t WholeUtf7(const char* text, size_t length, bool* reopen)
 // converter, which keeps its state between pieces. Memory stays that of a piece.
 class HtmlPaneText {
 public:
-    HtmlPaneText(UINT codePage) : codePage_(codePage), cut_(false), high_(0) {}
+    HtmlPaneText(UINT codePage)
+        : jis_(codePage == kIso2022JpCodePage), codePage_(jis_ ? 932 : codePage), cut_(false), high_(0) {}
 
     bool Begin(size_t maxUnits, size_t maxLineUnits, std::wstring* pane)
     {
@@ -389,7 +474,10 @@ public:
             if (codePage_ == CP_UTF8) {
                 utf8_.append(bytes, length);
             } else {
-                raw_.append(bytes, length);
+                if (jis_)
+                    jisReader_.Read(bytes, length, final, &raw_);
+                else
+                    raw_.append(bytes, length);
                 bool reopen = false;
                 const size_t whole = final                ? raw_.size()
                                      : codePage_ == 65000 ? WholeUtf7(raw_.data(), raw_.size(), &reopen)
@@ -488,6 +576,8 @@ private:
         return true;
     }
 
+    bool jis_;   // ISO-2022-JP, read as Shift_JIS
+    JisReader jisReader_;
     UINT codePage_;
     bool cut_;
     wchar_t high_;        // a high surrogate that waits for its pair; 0: none

@@ -46,6 +46,12 @@ void ExtractNestedTextPart(MailFileHead& head, const char* boundary, MailBodyBuf
 // The opt-in readings. The code page of a charset of the table when this system has it, 0
 // otherwise: a charset that can't be converted is left to the host, never shown wrong.
 UINT UsableCodePage(const char* charset);
+// Stands for ISO-2022-JP, which a press reads itself through code page 932.
+const UINT kIso2022JpCodePage = 50220;
+// The code page of a body as the host shows it: ISO-2022-JP (kIso2022JpCodePage), EUC-JP
+// (20932), a charset of the table that this system has, else 932 (Shift_JIS, US-ASCII,
+// none, any other name).
+UINT HostReadingCodePage(const char* charset);
 // The Content-Type of a multipart mail's first part (its header's fields may fold with a
 // space); false when it has none.
 bool FirstPartType(HWND view, const char* boundary, ContentType* type);

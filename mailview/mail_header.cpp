@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <new>
+#include <string>
 
 #include "mailview/mailtext/header_text.h"
 
@@ -32,5 +33,25 @@ void HeaderBlockForPane(const char* headerText, std::wstring* block)
         block->resize(HeaderBlockText(headerText, &(*block)[0], block->size(), converter));
     } catch (const std::bad_alloc&) {
         block->clear();
+    }
+}
+
+bool HostLacksHeaderText(const std::wstring& block)
+{
+    if (block.empty() || block.size() > INT_MAX / 2)
+        return false;
+    try {
+        // A U+FFFD stands for what the decoder could not read: the pane shows it no better.
+        std::wstring text(block);
+        for (wchar_t& c : text)
+            c = c == 0xFFFD ? L'?' : c;
+        std::string bytes(text.size() * 2, '\0');
+        BOOL usedDefault = FALSE;
+        const int written = WideCharToMultiByte(kHostCodePage, WC_NO_BEST_FIT_CHARS, text.data(),
+                                                static_cast<int>(text.size()), &bytes[0],
+                                                static_cast<int>(bytes.size()), NULL, &usedDefault);
+        return written > 0 && usedDefault;
+    } catch (const std::bad_alloc&) {
+        return false;
     }
 }

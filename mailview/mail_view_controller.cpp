@@ -68,13 +68,23 @@ void ReadButtonState(MailViewWinHook* controller)
         controller->button.fsState = static_cast<BYTE>(state & 0xFF);
 }
 
+// While set, a load's readings take a part as the host shows it: its header lines alone
+// offer the mail.
+bool g_hostReading;
+struct HostReading {
+    HostReading() { g_hostReading = true; }
+    ~HostReading() { g_hostReading = false; }
+};
+
 // A part's charset as a press converts it: UTF-8, or with the opt-in charsets one of the
-// table that this system has; 0 when the part is left to the host.
+// table that this system has; 0 when the part is left to the host. Read as the host reads
+// it, every charset has a code page.
 UINT PartCodePage(const char* charset)
 {
     if (CompareNameNoCase(charset, "utf-8") == 0)
         return CP_UTF8;
-    return g_mailViewOptions.charsets ? UsableCodePage(charset) : 0;
+    const UINT codePage = g_mailViewOptions.charsets ? UsableCodePage(charset) : 0;
+    return codePage || !g_hostReading ? codePage : HostReadingCodePage(charset);
 }
 
 // Reads the part a press shows, as the controller's record says, up to limit bytes of it.
@@ -151,7 +161,8 @@ UINT HtmlCodePage(MailViewWinHook* controller, MailFileHead& file, const char* d
         charset = meta;
     if (!charset[0] || CompareNameNoCase(charset, "us-ascii") == 0) {
         const size_t length = head.empty() ? 0 : std::strlen(reinterpret_cast<const char*>(&head[0]));
-        return length > 0 && ScanUtf8(&head[0], length, length >= ScanLimit(file), NULL) ? CP_UTF8 : 0;
+        return length > 0 && ScanUtf8(&head[0], length, length >= ScanLimit(file), NULL) ? CP_UTF8
+                                                                                       : PartCodePage(charset);
     }
     return TextCodePage(controller, file, charset, &head);
 }
@@ -202,13 +213,14 @@ UINT AlternativeCodePage(MailViewWinHook* controller, MailFileHead& file)
 // What the mail offers with the opt-in readings on: its Content-Type read as MIME does, a
 // continuation line beginning with a space or a tab. The class is the classifier's. The
 // file, when a reading needs it, is read once, its head only.
-UINT OptInCodePage(MailViewWinHook* controller, const char* headerText, int kind)
+UINT OptInCodePage(MailViewWinHook* controller, MailFileHead& file, const char* headerText, int kind)
 {
-    MailFileHead file(controller->hwnd);
     ContentType type;
     ReadHeaderContentType(headerText, &type);   // without a copy: empty, the class decides
     const bool multipart = IsMultipartType(type) != 0;
-    if (multipart && g_mailViewOptions.nested && std::strcmp(type.mediaType, "multipart/alternative") != 0) {
+    // The host shows a multipart's first text part, and so does a press read as it reads.
+    if (multipart && (g_mailViewOptions.nested || g_hostReading) &&
+        std::strcmp(type.mediaType, "multipart/alternative") != 0) {
         // Whatever the classifier's substring search found ("type=multipart/alternative",
         // a charset parameter), the parts are what a press shows.
         return NestedCodePage(controller, file, type);
@@ -256,12 +268,21 @@ DWORD LoadMailInto(MailViewWinHook* controller, const char* headerText)
     UINT codePage = 0;
     controller->nestedPart = 0;
     controller->htmlPart = 0;
+    MailFileHead file(controller->hwnd);
     if (g_mailViewOptions.nested || g_mailViewOptions.charsets || g_mailViewOptions.html) {
-        codePage = OptInCodePage(controller, headerText, kind);
+        codePage = OptInCodePage(controller, file, headerText, kind);
     } else if (kind == Utf8) {
         codePage = CP_UTF8;
     } else if (kind == MultipartAlternative && controller->boundary.IsValid()) {
         codePage = MultipartHasUtf8Part(controller->hwnd, controller->boundary.Get()) ? CP_UTF8 : 0;
+    }
+    // Header lines the host can't show offer the mail whatever its body, read then as the
+    // host reads it.
+    if (!codePage && HostLacksHeaderText(controller->headerBlock)) {
+        controller->nestedPart = 0;
+        controller->htmlPart = 0;
+        HostReading reading;
+        codePage = OptInCodePage(controller, file, headerText, kind);
     }
     bool utf8 = codePage != 0;
     controller->codePage = utf8 ? codePage : CP_UTF8;

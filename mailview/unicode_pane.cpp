@@ -7,6 +7,8 @@
 #include <cwchar>
 
 #include "mailview/mail_view_win_hook.h"
+#include "mailview/pane_fonts.h"
+#include "mailview/pane_reading.h"
 #include "base/module.h"
 #include "base/scoped.h"
 #include "resources/resource_ids.h"
@@ -134,6 +136,37 @@ void RunPaneCommand(const MailViewWinHook* controller, HWND pane, WORD command)
     }
 }
 
+// The pane's parent, the host's view, is where rich edit sends its link notifications: it
+// gets a procedure of ours in front of its own, kept on the window as the pane's is.
+const char kViewPreviousProcProperty[] = "Velmora.ViewPreviousProc";
+
+LRESULT CALLBACK PaneParentWndProc(HWND view, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WNDPROC previous = reinterpret_cast<WNDPROC>(GetPropA(view, kViewPreviousProcProperty));
+    if (message == WM_NOTIFY && lParam) {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        // The host's own pane may send them too: only a pane of ours is followed.
+        if (header->code == EN_LINK && FindControllerByPane(header->hwndFrom))
+            Guarded("PaneParentWndProc",
+                    [&] { FollowLinkEvent(header->hwndFrom, *reinterpret_cast<const ENLINK*>(lParam)); }, [] {});
+    } else if (message == WM_NCDESTROY) {
+        RemovePropA(view, kViewPreviousProcProperty);
+    }
+    return previous ? CallWindowProcA(previous, view, message, wParam, lParam)
+                    : DefWindowProcA(view, message, wParam, lParam);
+}
+
+// Once per view, whatever number of panes it has over its life.
+void WatchPaneParent(HWND view)
+{
+    if (!view || GetPropA(view, kViewPreviousProcProperty))
+        return;
+    LONG_PTR previous = GetWindowLongPtrA(view, GWLP_WNDPROC);
+    if (previous && reinterpret_cast<WNDPROC>(previous) != PaneParentWndProc &&
+        SetPropA(view, kViewPreviousProcProperty, reinterpret_cast<HANDLE>(previous)))
+        SetWindowLongPtrA(view, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PaneParentWndProc));
+}
+
 }  // namespace
 
 void CreateUnicodePane(MailViewWinHook* controller)
@@ -147,6 +180,7 @@ void CreateUnicodePane(MailViewWinHook* controller)
     if (!pane)
         return;
     SetUpPaneFromHost(pane, controller->hostPane);
+    WatchPaneParent(controller->hostView);
     WNDPROC previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(pane, GWLP_WNDPROC));
     controller->paneWndProc = previous;
     if (!previous)
@@ -164,6 +198,8 @@ int SetUpPaneFromHost(HWND pane, HWND hostPane)
     // Wine's rich edit then loses every line break it deletes (the record would own it).
     SendMessageA(pane, EM_SETUNDOLIMIT, 1, 0);
     SendMessageA(pane, EM_AUTOURLDETECT, 1, 0);
+    // A click on a link the control detected is told to its parent.
+    SendMessageA(pane, EM_SETEVENTMASK, 0, SendMessageA(pane, EM_GETEVENTMASK, 0, 0) | ENM_LINK);
     SendMessageA(pane, EM_SETREADONLY, 1, 0);
     // The host pane answers its colour only by being given another: it gets its own back.
     LRESULT colour = SendMessageA(hostPane, EM_SETBKGNDCOLOR, 0, RGB(255, 255, 255));
@@ -236,6 +272,7 @@ LRESULT StreamInText(const wchar_t* text, HWND pane)
     cookie.halfSent = 0;
     LRESULT result =
         SendStream(pane, EM_STREAMIN, SFF_SELECTION | SF_TEXT | SF_UNICODE, &cookie, StreamInCallback);
+    ApplyFallbackFaces(pane);
     CHARRANGE start = {0, 0};
     SendMessageA(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&start));
     SendMessageA(pane, EM_EMPTYUNDOBUFFER, 0, 0);
@@ -341,6 +378,15 @@ LRESULT CALLBACK UnicodePaneWndProc(HWND pane, UINT message, WPARAM wParam, LPAR
             return 0;
     } else if (controller && message == WM_COMMAND) {
         Guarded("UnicodePaneWndProc", [&] { RunPaneCommand(controller, pane, LOWORD(wParam)); }, [] {});
+    } else if (controller && message == WM_KEYDOWN) {
+        // The find box's loop may destroy the view, as the menu's may.
+        if (Guarded("UnicodePaneWndProc", [&] { return HandleFindKey(pane, wParam); }, [] { return false; }))
+            return 0;
+    } else if (message == WM_LBUTTONUP) {
+        // A press the control reported on a link ends with the button, on a link or not.
+        LRESULT result = CallWindowProcA(previous, pane, message, wParam, lParam);
+        ForgetPressedLink();
+        return result;
     }
     return CallWindowProcA(previous, pane, message, wParam, lParam);
 }
@@ -360,38 +406,43 @@ MailViewWinHook* FindControllerByPane(HWND pane)
 
 namespace {
 
-// The selection limited to what lies from a position on (no selection: everything from
-// there), for the time of one copy; the user's own selection comes back afterwards.
-class ClippedSelection {
-public:
-    ClippedSelection(HWND pane, const CHARRANGE& range, LONG from) : pane_(pane), saved_(range), empty_(false)
-    {
-        CHARRANGE clipped = range;
-        if (range.cpMin == range.cpMax) {
-            // As the copy of the whole text: the control's final paragraph mark left out.
-            GETTEXTLENGTHEX question = {GTL_DEFAULT, 1200};
-            clipped.cpMin = from;
-            clipped.cpMax = static_cast<LONG>(SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&question), 0));
-            empty_ = clipped.cpMax <= from;
-        } else if (clipped.cpMin < from) {
-            clipped.cpMin = from;
-            empty_ = range.cpMax != -1 && range.cpMax <= from;
-        }
-        if (!empty_)
-            SendMessageA(pane_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&clipped));
+// The text from a position on (of the selection, or without one to the end), into the
+// cookie as the stream-out gives it. It is read, never selected: a selection made for the
+// copy would scroll the view, and rich edit puts a selection back only forwards. False
+// when nothing lies there.
+bool ReadTextFrom(HWND pane, const CHARRANGE& range, LONG from, StreamOutCookie* cookie)
+{
+    GETTEXTLENGTHEX question = {GTL_DEFAULT, 1200};
+    const LRESULT length = SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&question), 0);
+    const bool selected = range.cpMin != range.cpMax;
+    const LONG begin = selected && range.cpMin > from ? range.cpMin : from;
+    // A selection may take the control's final paragraph mark, which the text leaves out.
+    LONG end = static_cast<LONG>(length);
+    if (selected && range.cpMax >= 0 && range.cpMax <= length)
+        end = range.cpMax;
+    else if (selected)
+        end = static_cast<LONG>(length) + 1;
+    if (length < 0 || length >= 0x7FFFFFFE || end <= begin)
+        return false;
+    std::vector<wchar_t> text(static_cast<size_t>(length) + 1);
+    GETTEXTEX how;
+    std::memset(&how, 0, sizeof how);
+    how.cb = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    how.flags = GT_DEFAULT;
+    how.codepage = 1200;
+    if (SendMessageA(pane, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&how), reinterpret_cast<LPARAM>(&text[0])) < length)
+        return false;
+    // A paragraph mark is one CR in the text, a CR LF in the stream-out.
+    std::vector<wchar_t> units;
+    for (LONG at = begin; at < end; ++at) {
+        const wchar_t c = at < length ? text[static_cast<size_t>(at)] : L'\r';   // past it: the final mark
+        units.push_back(c);
+        if (c == L'\r')
+            units.push_back(L'\n');
     }
-    ~ClippedSelection()
-    {
-        if (!empty_)
-            SendMessageA(pane_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&saved_));
-    }
-    bool Empty() const { return empty_; }
-
-private:
-    HWND pane_;
-    CHARRANGE saved_;
-    bool empty_;
-};
+    TakeStreamOut(cookie, reinterpret_cast<LPBYTE>(&units[0]), static_cast<LONG>(units.size() * sizeof(wchar_t)), NULL);
+    return true;
+}
 
 }  // namespace
 
@@ -401,21 +452,17 @@ void CopyToClipboard(HWND pane, const wchar_t* prefix, LONG from)
     range.cpMin = 0;
     range.cpMax = 0;
     SendMessageA(pane, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
-    if (from > 0) {
-        ClippedSelection clipped(pane, range, from);
-        if (clipped.Empty())
-            return;
-        CopyToClipboard(pane, prefix);
-        return;
-    }
-    WPARAM format = range.cpMin != range.cpMax ? (SFF_SELECTION | SF_UNICODE | SF_TEXT)
-                                               : (SF_UNICODE | SF_TEXT);
-
     StreamOutCookie cookie;
     cookie.atLineStart = 1;
     cookie.prefix = prefix;
     cookie.failed = 0;
-    SendStream(pane, EM_STREAMOUT, format, &cookie, StreamOutCallback);
+    if (from > 0) {
+        if (!ReadTextFrom(pane, range, from, &cookie))
+            return;
+    } else {
+        WPARAM format = range.cpMin != range.cpMax ? (SFF_SELECTION | SF_UNICODE | SF_TEXT) : (SF_UNICODE | SF_TEXT);
+        SendStream(pane, EM_STREAMOUT, format, &cookie, StreamOutCallback);
+    }
     if (cookie.failed || cookie.text.empty())
         return;
     if (prefix && range.cpMin != range.cpMax)

@@ -6,6 +6,14 @@
 #define IDB_UNICODE_TOGGLE 107
 #define IDS_UNICODE_TOGGLE 108
 #define IDM_PANE_MENU 109
+#define IDD_FIND 110
+#define IDS_FIND_WRAPPED 111
+#define IDS_FIND_NOT_FOUND 112
+
+// Controls of the find box.
+#define IDC_FIND_TEXT 1001
+#define IDC_FIND_CASE 1002
+#define IDC_FIND_NOTE 1003
 
 // Entries of the pane's context menu.
 #define IDM_PANE_COPY 32771

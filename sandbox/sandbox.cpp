@@ -6,11 +6,13 @@
 // fixed session by itself and writes screenshots and the texts it saw into a folder.
 //
 //   sandbox.exe [--samples <folder>] [--script <output folder>] [--settings on|off]
+//   sandbox.exe --opened <folder> <address>   (the scripted session's https handler)
 //
 // --settings (off by default) writes Velmora.ini with every reading 1 or every reading 0
 // before the DLL starts (Auto and Headers are left at 0). The scripted session starts with them off.
 #include <windows.h>
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -322,6 +324,102 @@ const OptInMail kOptInMails[] = {
     {"09-euc-kr.eml", "euc_kr", "euc-kr", false},
 };
 
+// ---- A link and the find box, as a reader uses them ---------------------------------------
+
+const char kHttpsCommandKey[] = "Software\\Classes\\https\\shell\\open\\command";
+const char kWineHttpsHandler[] = "\"C:\\windows\\system32\\winebrowser.exe\" \"%1\"";
+const int kFindText = 1001;   // the find box's text field
+
+// The command that https addresses go to. Wine reads it from HKLM only (HKCU\Software\Classes
+// is not looked at), so the scripted session sets it there for its time and puts it back.
+std::string HttpsHandler()
+{
+    char command[1024] = {0};
+    LONG size = sizeof command - 1;
+    if (RegQueryValueA(HKEY_LOCAL_MACHINE, kHttpsCommandKey, command, &size) != ERROR_SUCCESS)
+        return std::string();
+    // A session that ended early left its own behind: Wine's is the one to put back.
+    return std::strstr(command, "--opened") ? kWineHttpsHandler : command;
+}
+
+bool SetHttpsHandler(const std::string& command)
+{
+    return RegSetValueA(HKEY_LOCAL_MACHINE, kHttpsCommandKey, REG_SZ, command.c_str(),
+                        static_cast<DWORD>(command.size())) == ERROR_SUCCESS;
+}
+
+std::string ReadText(const std::string& name)
+{
+    return testsupport::ReadBytesFromFile(g_out + name);
+}
+
+// A click in the middle of the address, through the thread's queue as a mouse's; true when
+// the handler this session set wrote that address down.
+bool LinkOpensThroughTheHandler(HWND pane, const std::wstring& address)
+{
+    const size_t at = hostsim::RichEditText(pane).find(address);
+    if (at == std::wstring::npos)
+        return false;
+    POINTL point = {0, 0};
+    SendMessageW(pane, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point), static_cast<LPARAM>(at + address.size() / 2));
+    const LPARAM where = MAKELPARAM(point.x + 2, point.y + 4);
+    DeleteFileA((g_out + "link-opened.txt").c_str());
+    PostMessageW(pane, WM_LBUTTONDOWN, MK_LBUTTON, where);
+    PostMessageW(pane, WM_LBUTTONUP, 0, where);
+    // Wine starts the handler as a process of its own: some seconds, more in a virtual machine.
+    for (int i = 0; i < 150 && ReadText("link-opened.txt") != ToUtf8(address); ++i)
+        Settle();
+    return ReadText("link-opened.txt") == ToUtf8(address);
+}
+
+// The find box, worked from a timer while its own loop runs: the text typed, Enter, the
+// picture taken with the match selected, Esc.
+const wchar_t* g_findTyped;
+int g_findTicks;
+bool g_findShot;
+
+void CALLBACK WorkFindBox(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND box = FindWindowW(L"#32770", L"\u691C\u7D22");
+    HWND edit = box ? GetDlgItem(box, kFindText) : NULL;
+    if (!edit)
+        return;
+    if (g_findTicks++ == 0) {
+        BYTE keys[256] = {0};
+        SetKeyboardState(keys);
+        SetWindowTextW(edit, g_findTyped);
+        PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
+    } else if (g_findTicks == 3) {
+        g_findShot = SaveWindowPng(g_view.frame, (g_out + "view-find.png").c_str());
+        PostMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 0);
+    } else if (g_findTicks > 20) {
+        EndDialog(box, IDCANCEL);
+    }
+}
+
+// Ctrl+F through the thread's queue, as the host's loop hands keys on; true when the box
+// selected `found` in the pane.
+bool FindBoxSelects(HWND pane, const wchar_t* typed, const std::wstring& found)
+{
+    g_findTyped = typed;
+    g_findTicks = 0;
+    g_findShot = false;
+    BYTE keys[256] = {0};
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    PostMessageW(pane, WM_KEYDOWN, 'F', 0);
+    UINT_PTR timer = SetTimer(NULL, 0, 300, WorkFindBox);
+    Settle();
+    KillTimer(NULL, timer);
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+    CHARRANGE selection = {0, 0};
+    SendMessageW(pane, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    const std::wstring text = hostsim::RichEditText(pane);
+    return g_findShot && selection.cpMin >= 0 && selection.cpMax - selection.cpMin == static_cast<LONG>(found.size()) &&
+           text.compare(static_cast<size_t>(selection.cpMin), found.size(), found) == 0;
+}
+
 int RunScript()
 {
     if (g_out.empty() || (g_out.back() != '\\' && g_out.back() != '/'))
@@ -356,6 +454,8 @@ int RunScript()
         const std::vector<std::pair<HWND, UINT> >& log = hostsim::HostCommandLog();
         Check(log.size() == 1 && log[0].first == g_view.frame && log[0].second == hostsim::kCommandReply,
               "reply_forwarded_to_view");
+        // Found without case: łódź typed, Łódź selected.
+        Check(FindBoxSelects(pane, L"\u0142\u00F3d\u017A", L"\u0141\u00F3d\u017A"), "find_box_selects_the_match");
     }
 
     SendMessageA(g_folder.frame, WM_COMMAND, hostsim::kCommandOpenFile, 0);
@@ -387,6 +487,10 @@ int RunScript()
             Check(ToggleHidden(), ("toggle_hidden_for_" + std::string(mail.check) + "_with_settings_off").c_str());
     }
     Check(PickSettings(true), "settings_on");
+    // Until the session ends, https addresses come back to this program (--opened).
+    const std::string systemHandler = HttpsHandler();
+    std::string folder = g_out.substr(0, g_out.size() - 1);
+    SetHttpsHandler("\"" + ProgramDir() + "sandbox.exe\" --opened \"" + folder + "\" \"%1\"");
     // Auto=1: the next mail opens on the Unicode pane with no press.
     SendMessageA(g_folder.frame, WM_COMMAND, kCommandAuto, 0);
     Select("03-utf8-base64.eml");
@@ -438,8 +542,12 @@ int RunScript()
             std::wstring text = shown ? hostsim::RichEditText(pane) : L"";
             Check(!text.empty() && text.find(L"</") == std::wstring::npos && text.find(L'&') == std::wstring::npos,
                   (check + "_shown_as_text").c_str());
+            Check(shown && LinkOpensThroughTheHandler(pane, L"https://shop.example.jp/orders/1234"),
+                  "link_opened_through_the_system_handler");
         }
     }
+    if (!systemHandler.empty())
+        SetHttpsHandler(systemHandler);
     // Off again, for the next run and to see the mail shown lose its toggle at once.
     Check(PickSettings(false), "settings_off_again");
     Check(ToggleHidden(), "toggle_hidden_after_settings_off");
@@ -458,6 +566,14 @@ int RunScript()
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "--opened") == 0) {
+        // The scripted session's https handler: the address a click handed over, written down.
+        FILE* file = std::fopen((std::string(argv[2]) + "\\link-opened.txt").c_str(), "wb");
+        if (!file)
+            return 1;
+        const bool written = std::fputs(argv[3], file) >= 0;
+        return std::fclose(file) == 0 && written ? 0 : 1;
+    }
     bool scripted = false;
     bool settingsOn = false;
     g_samples = ProgramDir() + "samples\\";
@@ -513,6 +629,10 @@ int main(int argc, char** argv)
 
     if (scripted)
         return RunScript();
+    // Links clicked by a person go to the system's handler, never to one a session left.
+    const std::string handler = HttpsHandler();
+    if (!handler.empty())
+        SetHttpsHandler(handler);
 
     MSG message;
     while (GetMessageA(&message, NULL, 0, 0) > 0) {

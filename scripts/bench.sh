@@ -41,8 +41,12 @@ echo "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/c
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 # shellcheck disable=SC2086
 $inroot sh -c 'echo "$("$1" --version 2>/dev/null || echo "wine: unknown version")"' sh "$wine"
+# The figures are kept as they come: a run that gave none says so instead of ending quietly.
+figures=$(mktemp)
+trap 'rm -f "$figures"' EXIT
+status=0
 # shellcheck disable=SC2086
-$inroot xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+{ $inroot xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   "$root/scripts/wine-session" "$build/$tree/wineprefix" \
   sh -c 'status=0; for b in "$1"/bin/*_bench.exe; do echo "== $(basename "$b" .exe) ($2)"; "$3" "$b" || status=1; done
          # The peak working set of one press, each in a process of its own, beside that of a
@@ -55,4 +59,14 @@ $inroot xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
          # A session of a thousand loads and presses in one view, beside a bare control.
          "$3" "$1/bin/mail_view_bench.exe" session | grep -v "^mail_view_bench:" || status=1
          exit $status' \
-  sh "$build/$tree" "$tree" "$wine"
+  sh "$build/$tree" "$tree" "$wine" 2>&1 || echo $? >"$figures.rc"; } | tee "$figures"
+[ ! -f "$figures.rc" ] || { status=$(cat "$figures.rc"); rm -f "$figures.rc"; }
+# (a figure: a line with a number that is not a heading)
+given=$(grep -v '^== ' "$figures" | grep -c '[0-9]' || true)
+if [ "$given" = 0 ]; then
+  echo "bench: FAILED: no figures (exit status $status${status:+; }$(sed -e '/^[[:space:]]*$/d' "$figures" | tail -n 1))"
+  [ $status != 0 ] || status=1
+elif [ $status != 0 ]; then
+  echo "bench: FAILED: exit status $status: a benchmark program failed (above); the figures above are incomplete"
+fi
+exit $status

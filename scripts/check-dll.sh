@@ -20,7 +20,7 @@ exports=$(sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([^ +][^ ]*\)$/\1/p' "$headers" |
 expected="QPCCleanUp QPCFolderClose QPCFolderCreate QPCGetPlugName QPCStartUp QPCVersionInfo QPCViewClose QPCViewCreate QPCViewInitMenu QPCViewLoadMail "
 [ "$exports" = "$expected" ] || fail "exports are '$exports', expected '$expected'"
 
-system=" kernel32.dll user32.dll gdi32.dll comctl32.dll crypt32.dll wsock32.dll msvcrt.dll advapi32.dll "
+system=" kernel32.dll user32.dll gdi32.dll comctl32.dll crypt32.dll wsock32.dll msvcrt.dll advapi32.dll shell32.dll "
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$headers" | tr 'A-Z' 'a-z')
 [ -n "$imports" ] || fail "no imports found"
 for name in $imports; do

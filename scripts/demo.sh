@@ -18,6 +18,18 @@ headless=0
 out="$root/out/demo"
 # finish: the pictures made smaller, and what the session wrote.
 finish() {
+  # A session that wrote no pictures has nothing to show: say so, and why, instead.
+  if ! ls "$out"/*.png >/dev/null 2>&1; then
+    [ $status != 0 ] || status=1
+    echo
+    if [ -f "$out/report.txt" ]; then
+      why="its checks above say what failed"
+    else
+      why="the sandbox did not run to its end: the lines above say why"
+    fi
+    echo "demo: FAILED: the session wrote no pictures into $out (exit status $status; $why)"
+    exit $status
+  fi
   python3 "$root/scripts/png-compress.py" "$out"/*.png 2>/dev/null || true
   echo
   [ -f "$out/report.txt" ] && echo "build: $tree" >>"$out/report.txt"
@@ -28,7 +40,10 @@ finish() {
   echo "pane-euc-kr.txt, pane-html.txt show the mails that the Settings menu's switches"
   echo "(Velmora.ini) open to the toggle;"
   echo "view-auto.png the Unicode view opened by itself (Auto=1) right after the load, with no press;"
-  echo "view-headers.png and pane-headers.txt the header fields at the top of the pane (Headers=1)."
+  echo "view-headers.png and pane-headers.txt the header fields at the top of the pane (Headers=1);"
+  echo "view-find.png the find box (Ctrl+F) with the match it selected, and link-opened.txt the"
+  echo "address a click on the HTML mail's link handed to the https handler (the session's own)."
+  [ $status = 0 ] || echo "demo: FAILED: exit status $status (the report above names the checks that failed)"
   exit $status
 }
 winpath() { echo "Z:$1" | sed 's|/|\\|g'; }

@@ -19,7 +19,9 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
   export TMPDIR
 fi
 status=0
-for target in classify_header extract_body multipart_utf8 stream_readers html_text header_text; do
+targets="classify_header extract_body multipart_utf8 stream_readers html_text header_text"
+clean=0
+for target in $targets; do
   dir=$work/$target
   mkdir -p "$dir/corpus" "$dir/findings"
   touch "$dir/started"
@@ -49,6 +51,14 @@ for target in classify_header extract_body multipart_utf8 stream_readers html_te
     echo "  exit status $rc; log $dir/log; inputs:"
     find "$dir/findings" -type f ! -name 'slow-unit-*' -newer "$dir/started" | sed 's/^/    /'
     grep -m 3 -E '^== check failed|ERROR: |runtime error' "$dir/log" | sed 's/^/  /' || true
+  else
+    clean=$((clean + 1))
   fi
 done
+total=$(echo $targets | wc -w)
+if [ $status = 0 ]; then
+  echo "fuzz: $clean of $total targets ran, no findings"
+else
+  echo "fuzz: $clean of $total targets ran without findings; the others FAILED (above)"
+fi
 exit $status

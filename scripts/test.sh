@@ -7,146 +7,265 @@
 # small virtual machine where it doesn't (VELMORA_NO_VM=1 leaves that out).
 # VELMORA_NO_32BIT=1 skips the 32-bit suite on any machine. The 32-bit DLL's file checks
 # (format, exports, imports, reproducible bytes) run either way, on the machine itself.
+#
+# Every suite is judged by what it printed: its exit status and CTest's summary line, whose
+# count must be the number of programs its tree holds. A suite that printed no summary,
+# counted fewer programs, failed one or exited non-zero has failed, and so has one that
+# could not run unless it was left out on request; the closing lines say which and why.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELMORA_BUILD:-$root/build}
-"$root/scripts/setup.sh"
+# (the i386 root is made below, beside the 32-bit build)
+VELMORA_ROOT32_LATER=1 "$root/scripts/setup.sh"
 
 . "$root/scripts/wine-env"
 why=$(why_no_32bit)
 how32=""
+skip32=""
 if [ -z "$why" ]; then
   how32="under 32-bit Wine"
-elif [ "${VELMORA_NO_32BIT:-0}" != 1 ]; then
-  err=$(mktemp)
-  case $("$root/scripts/root32" how 2>"$err") in
-    chroot) how32="under 32-bit Wine in an i386 root" ;;
-    vm) how32="under 32-bit Wine in a virtual machine" ;;
-    *) why="$why, and no i386 root: $(cat "$err")" ;;
-  esac
-  rm -f "$err"
-fi
-# (vm32: 0, or what the summary adds to the 32-bit suite's line)
-vm32=0
-[ "$how32" = "under 32-bit Wine in a virtual machine" ] &&
-  vm32="; there the soak runs make a tenth of their loads, the 64-bit suite all of them"
-if [ -n "$how32" ]; then
-  run32=1
-  why32=""
+elif [ "${VELMORA_NO_32BIT:-0}" = 1 ]; then
+  skip32="VELMORA_NO_32BIT=1"
+elif ! "$root/scripts/runs-32bit" && [ "${VELMORA_NO_VM:-0}" = 1 ]; then
+  skip32="VELMORA_NO_VM=1 on a kernel that runs no 32-bit programs"
+elif "$root/scripts/runs-32bit" && [ "${VELMORA_ROOT32_VM:-0}" != 1 ]; then
+  how32="under 32-bit Wine in an i386 root"
 else
-  run32=0
-  why32="skipped: $why (the 64-bit suite covers the same code)"
+  how32="under 32-bit Wine in a virtual machine"
 fi
-# summary <runs|ran>: which suites run and which are skipped, and why.
-summary() {
-  echo "   32-bit Windows suite (the product${how32:+, $how32}): ${why32:-$1}${vm32#0}"
-  if [ $run32 = 1 ] && [ "$vm32" = 0 ]; then
-    echo "   64-bit Windows suite (under 64-bit Wine): $1, but for the soak runs, which the 32-bit suite has"
-  else
-    echo "   64-bit Windows suite (under 64-bit Wine): $1"
-  fi
-  echo "   32-bit DLL file checks (format, exports, imports, reproducible bytes): $1"
-  if [ "${VELMORA_SKIP_NATIVE:-0}" = 1 ]; then
-    echo "   native tests and fuzzing: skipped: VELMORA_SKIP_NATIVE=1"
-  elif [ "${VELMORA_SKIP_FUZZ:-0}" = 1 ]; then
-    echo "   native tests: $1; fuzzing: skipped: VELMORA_SKIP_FUZZ=1"
-  else
-    echo "   native tests and fuzzing: $1"
-  fi
-}
-echo "== suites"
-summary runs
-"$root/scripts/build.sh"
+vm=0
+[ "$how32" = "under 32-bit Wine in a virtual machine" ] && vm=1
 
 jobs=$(nproc 2>/dev/null || echo 2)
-status=0
-log=$(mktemp)
+began=$(date +%s)
+# at [SECONDS]: the time since the run began (or to the given moment), as "4 m 05 s".
+at() { t=$(( ${1:-$(date +%s)} - began )); printf '%d m %02d s' $((t / 60)) $((t % 60)); }
+heading() { echo "== $* ($(at))"; }
+work=$(mktemp -d)
 vmjob=""
-trap 'rm -f "$log" "$log.suite" "$log.vm"; [ -z "$vmjob" ] || "$root/scripts/root32" stop' EXIT
-# suite <ctest command...>: runs one CTest suite; its counts go to the closing line.
-suite() {
-  "$@" 2>&1 | tee "$log.suite" || true
-  cat "$log.suite" >>"$log"
-  grep -q '^100% tests passed' "$log.suite" || status=1
+rootjob=""
+finished=0
+stopped=""
+noroot=0
+# The suites in the order the closing lines give them: key and name.
+suites="w32 w64 file native fuzz"
+name() {
+  case $1 in
+    w32) echo "32-bit Windows suite (the product${how32:+, $how32})" ;;
+    w64) echo "64-bit Windows suite (under 64-bit Wine)" ;;
+    file) echo "32-bit DLL file checks (format, exports, imports, reproducible bytes)" ;;
+    native) echo "native tests (AddressSanitizer, UndefinedBehaviorSanitizer)" ;;
+    fuzz) echo "fuzzing (${VELMORA_FUZZ_SECONDS:-12} s a target)" ;;
+  esac
 }
-# windows <tree> <win32|win64> [ctest arguments]: a Windows suite in one Wine session.
-windows() {
-  tree=$1
-  arch=$2
+# verdict KEY TEXT: the suite's closing line; "ok" texts pass, any other fails the run.
+verdict() { printf '%s\n' "$2" >"$work/$1.verdict"; }
+# expect KEY TREE [ctest selection...]: the number of programs the suite's selection holds.
+expect() {
+  key=$1 tree=$2
   shift 2
-  suite env VELMORA_WINEARCH="$arch" xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  ctest --test-dir "$tree" -N "$@" 2>/dev/null | sed -n 's/^Total Tests: //p' >"$work/$key.expected" || true
+}
+# judge KEY: the suite's verdict from its output, exit status and expected count.
+judge() {
+  key=$1
+  rc=$(cat "$work/$key.rc" 2>/dev/null || echo "none")
+  expected=$(cat "$work/$key.expected" 2>/dev/null || true)
+  line=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests* failed out of \([0-9]*\)$/\1 \2/p' "$work/$key.log" 2>/dev/null | tail -n 1)
+  last=$(sed -e 's/\r$//' -e '/^[[:space:]]*$/d' "$work/$key.log" 2>/dev/null | tail -n 1)
+  if [ "$rc" = none ]; then
+    verdict "$key" "FAILED: it did not end (${stopped:-no exit status})"
+  elif [ -z "$line" ]; then
+    verdict "$key" "FAILED: no CTest summary (the job exited $rc${last:+: $last})"
+  else
+    set -- $line
+    if [ -z "$expected" ] || [ "$expected" = 0 ]; then
+      verdict "$key" "FAILED: its tree holds no programs to run"
+    elif [ "$2" != "$expected" ]; then
+      verdict "$key" "FAILED: CTest counted $2 programs, the tree holds $expected"
+    elif [ "$1" != 0 ]; then
+      verdict "$key" "FAILED: $1 of $2 programs failed"
+    elif [ "$rc" != 0 ]; then
+      verdict "$key" "FAILED: all $2 programs passed, but the job exited $rc${last:+: $last}"
+    else
+      verdict "$key" "ok: $2 of $2 programs passed"
+    fi
+  fi
+}
+# suite KEY COMMAND...: runs a suite, its output shown and kept, and judges it.
+suite() {
+  key=$1
+  shift
+  rm -f "$work/$key.rc"
+  { "$@" 2>&1 && echo 0 >"$work/$key.rc" || echo $? >"$work/$key.rc"; } | tee "$work/$key.log"
+  judge "$key"
+}
+# summary: a line a suite; the total; the exit status (non-zero when any suite failed).
+summary() {
+  echo "== suites"
+  status=0
+  passed=0
+  failed=0
+  for key in $suites; do
+    # (a suite stopped on its way has output and no verdict yet)
+    [ -f "$work/$key.verdict" ] || [ ! -f "$work/$key.log" ] || judge "$key"
+    v=$(cat "$work/$key.verdict" 2>/dev/null || echo "FAILED: it did not run: $stopped")
+    case $v in
+      ok:*) v=${v#ok: } ;;
+      skipped:*) ;;
+      *) status=1 ;;
+    esac
+    echo "   $(name "$key"): $v"
+    line=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests* failed out of \([0-9]*\)$/\1 \2/p' "$work/$key.log" 2>/dev/null | tail -n 1)
+    if [ -n "$line" ]; then
+      set -- $line
+      failed=$((failed + $1))
+      passed=$((passed + $2 - $1))
+    fi
+  done
+  echo "$passed programs passed, $failed failed; $( [ $status = 0 ] && echo "every suite passed" || echo "a suite FAILED (above)") ($(at))"
+  return $status
+}
+finish() {
+  code=$?
+  trap - EXIT INT TERM
+  [ -z "$vmjob" ] || "$root/scripts/root32" stop
+  [ -z "$rootjob" ] || kill "$rootjob" 2>/dev/null || true
+  if [ $finished = 0 ]; then
+    [ -n "$stopped" ] || stopped="the run stopped before it (exit status $code, above)"
+    echo
+    echo "test.sh: $stopped"
+    summary || true
+    [ $code != 0 ] || code=1
+  fi
+  rm -rf "$work"
+  exit $code
+}
+trap finish EXIT
+trap 'stopped="interrupted"; exit 130' INT
+trap 'stopped="stopped by a signal"; exit 143' TERM
+
+echo "== suites"
+for key in $suites; do
+  case $key in
+    w32) [ -n "$skip32" ] && v="skipped: $skip32 (the 64-bit suite covers the same code)" || v="runs" ;;
+    w64) [ $vm = 0 ] && [ -n "$how32" ] && v="runs, but for the soak runs, which the 32-bit suite has" || v="runs" ;;
+    file) [ "$how32" = "under 32-bit Wine" ] && v="skipped: part of the 32-bit suite" || v="runs" ;;
+    native) [ "${VELMORA_SKIP_NATIVE:-0}" = 1 ] && v="skipped: VELMORA_SKIP_NATIVE=1" || v="runs" ;;
+    fuzz) if [ "${VELMORA_SKIP_NATIVE:-0}" = 1 ] || [ "${VELMORA_SKIP_FUZZ:-0}" = 1 ]; then
+            v="skipped: VELMORA_SKIP_NATIVE=1 or VELMORA_SKIP_FUZZ=1"; else v="runs"; fi ;;
+  esac
+  echo "   $(name "$key"): $v"
+  case $v in skipped:*) verdict "$key" "$v" ;; esac
+done
+[ $vm = 1 ] && echo "   (in the virtual machine the soak runs make a tenth of their loads; the 64-bit suite makes all of them)"
+
+# The i386 root is made beside the 32-bit build; the product's suite starts as soon as both
+# are there, and the other trees build and run beside it.
+if [ -n "$how32" ] && [ "$how32" != "under 32-bit Wine" ]; then
+  "$root/scripts/root32" make >"$work/root.log" 2>&1 &
+  rootjob=$!
+fi
+"$root/scripts/build.sh" win32
+if [ -n "$rootjob" ]; then
+  rc=0
+  wait "$rootjob" || rc=$?
+  rootjob=""
+  cat "$work/root.log"
+  if [ $rc != 0 ]; then
+    verdict w32 "FAILED: the i386 root can't be made (above; VELMORA_NO_32BIT=1 leaves the suite out on purpose)"
+    noroot=1
+  fi
+fi
+
+# windows TREE ARCH [ctest arguments]: a Windows suite's command, in one Wine session.
+windows() {
+  tree=$1 arch=$2
+  shift 2
+  env VELMORA_WINEARCH="$arch" xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
     "$root/scripts/wine-session" "$build/$tree/wineprefix" \
     ctest --test-dir "$build/$tree" --output-on-failure -j "$jobs" "$@" ${VELMORA_CTEST_ARGS:-}
 }
-
-# in_root32 <ctest arguments>: the 32-bit Windows programs in the i386 root.
+# in_root32: the 32-bit Windows programs in the i386 root.
 in_root32() {
   "$root/scripts/root32" run env VELMORA_WINEARCH=win32 \
     xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
     "$root/scripts/wine-session" "$build/win32/wineprefix" \
     ctest --test-dir "$build/win32" --output-on-failure -j "$jobs" -L wine ${VELMORA_CTEST_ARGS:-}
 }
-# The virtual machine's run takes most of the time and little of the machine's second core:
-# it starts first and runs beside the other suites, its output kept until they are done.
-# Software emulation: every time-out stretched, CTest's and the programs' own (the job gets
-# the VELMORA_ variables), the build itself unchanged.
-if [ "$vm32" != 0 ]; then
-  echo "== 32-bit Windows tests $how32: started, beside the suites below"
-  scale=${VELMORA_TIMEOUT_SCALE:-10}
-  VELMORA_TIMEOUT_SCALE=$scale cmake -S "$root" -B "$build/win32" >/dev/null
-  VELMORA_TIMEOUT_SCALE=$scale in_root32 >"$log.vm" 2>&1 &
-  vmjob=$!
+if [ -n "$how32" ] && [ "$how32" != "under 32-bit Wine" ] && [ $noroot = 0 ]; then
+  expect w32 "$build/win32" -L wine ${VELMORA_CTEST_ARGS:-}
+  if [ $vm = 1 ]; then
+    # Software emulation: every time-out stretched, CTest's and the programs' own (the job
+    # gets the VELMORA_ variables). Its output is kept until the other suites are done.
+    heading "32-bit Windows tests $how32: started, beside the suites below"
+    scale=${VELMORA_TIMEOUT_SCALE:-10}
+    VELMORA_TIMEOUT_SCALE=$scale cmake -S "$root" -B "$build/win32" >/dev/null
+    { VELMORA_TIMEOUT_SCALE=$scale in_root32 >"$work/w32.log" 2>&1 && echo 0 >"$work/w32.rc" ||
+      echo $? >"$work/w32.rc"; date +%s >"$work/w32.end"; } &
+    vmjob=$!
+  fi
 fi
+
+"$root/scripts/build.sh" win64 native
 
 if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ]; then
-  echo "== native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
-  suite ctest --test-dir "$build/native" --output-on-failure -j "$jobs"
+  heading "native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
+  expect native "$build/native"
+  suite native ctest --test-dir "$build/native" --output-on-failure -j "$jobs"
+  if [ "${VELMORA_SKIP_FUZZ:-0}" != 1 ]; then
+    heading "fuzz targets (${VELMORA_FUZZ_SECONDS:-12} s each)"
+    rm -f "$work/fuzz.rc"
+    { "$root/scripts/fuzz.sh" "${VELMORA_FUZZ_SECONDS:-12}" 2>&1 && echo 0 >"$work/fuzz.rc" ||
+      echo $? >"$work/fuzz.rc"; } | tee "$work/fuzz.log"
+    # (fuzz.sh ends with "fuzz: N of N targets ran, no findings" when all went well)
+    rc=$(cat "$work/fuzz.rc")
+    done_line=$(sed -n 's/^fuzz: \([0-9]* of [0-9]* targets ran, no findings\)$/\1/p' "$work/fuzz.log" | tail -n 1)
+    if [ "$rc" = 0 ] && [ -n "$done_line" ]; then
+      verdict fuzz "ok: $done_line"
+    else
+      verdict fuzz "FAILED: $(sed -e '/^[[:space:]]*$/d' "$work/fuzz.log" | tail -n 1) (exit status $rc)"
+    fi
+  fi
 fi
 
-# Fuzz targets: a short bounded run of each (scripts/fuzz.sh takes the seconds per target).
-if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ] && [ "${VELMORA_SKIP_FUZZ:-0}" != 1 ]; then
-  echo "== fuzz targets (${VELMORA_FUZZ_SECONDS:-12} s each)"
-  "$root/scripts/fuzz.sh" "${VELMORA_FUZZ_SECONDS:-12}" || status=1
-fi
-
-echo "== 64-bit Windows tests under 64-bit Wine"
+heading "64-bit Windows tests under 64-bit Wine"
 echo "   (one difference: the long-line rows of the bad-input table give the stand-in host the"
 echo "   header only, as the 100 MB row does; 64-bit Wine's rich edit shapes a long ANSI line"
 echo "   through uniscribe's OpenType lookups and the host's own pane would take many minutes)"
-# The soak runs take minutes under Wine: where the product's suite runs, they run there only;
-# in the virtual machine they make a tenth of their loads, and run here in full as well.
-if [ $run32 = 1 ] && [ "$vm32" = 0 ]; then
-  windows win64 win64 -E '^hardening_soak'
+# The soak runs take minutes under Wine: where the product's suite runs at full speed, they
+# run there only; in the virtual machine they make a tenth of their loads, and run here in
+# full as well.
+if [ -n "$how32" ] && [ $vm = 0 ]; then
+  expect w64 "$build/win64" -E '^hardening_soak' ${VELMORA_CTEST_ARGS:-}
+  suite w64 windows win64 win64 -E '^hardening_soak'
 else
-  windows win64 win64
-fi
-if [ $run32 = 1 ] && [ "$how32" = "under 32-bit Wine" ]; then
-  echo "== 32-bit Windows tests under 32-bit Wine"
-  windows win32 win32
-elif [ $run32 = 1 ]; then
-  # (the file checks need the machine's MinGW tools; they run while the machine still works)
-  echo "== 32-bit DLL file checks"
-  suite ctest --test-dir "$build/win32" --output-on-failure -L file
-  echo "== 32-bit Windows tests $how32"
-  if [ -n "$vmjob" ]; then
-    wait "$vmjob" || true
-    vmjob=""
-    suite cat "$log.vm"
-  else
-    suite in_root32
-  fi
-else
-  echo "== 32-bit DLL file checks only: the 32-bit suite is $why32"
-  suite ctest --test-dir "$build/win32" --output-on-failure -L file
+  expect w64 "$build/win64" ${VELMORA_CTEST_ARGS:-}
+  suite w64 windows win64 win64
 fi
 
-echo "== suites"
-summary ran
-passed=0
-failed=0
-for line in $(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests* failed out of \([0-9]*\)$/\1:\2/p' "$log"); do
-  failed=$((failed + ${line%%:*}))
-  passed=$((passed + ${line#*:} - ${line%%:*}))
-done
-echo "$passed passed, $failed failed"
-exit $status
+if [ "$how32" = "under 32-bit Wine" ]; then
+  heading "32-bit Windows tests under 32-bit Wine"
+  expect w32 "$build/win32" ${VELMORA_CTEST_ARGS:-}
+  suite w32 windows win32 win32
+else
+  heading "32-bit DLL file checks"
+  expect file "$build/win32" -L file
+  suite file ctest --test-dir "$build/win32" --output-on-failure -L file
+  if [ -n "$how32" ] && [ $noroot = 0 ]; then
+    heading "32-bit Windows tests $how32"
+    if [ $vm = 1 ]; then
+      rc=0
+      wait "$vmjob" || rc=$?
+      vmjob=""
+      cat "$work/w32.log"
+      echo "(the machine's run ended at $(at "$(cat "$work/w32.end" 2>/dev/null || date +%s)"))"
+      judge w32
+    else
+      suite w32 in_root32
+    fi
+  fi
+fi
+
+finished=1
+summary

@@ -352,9 +352,14 @@ size_t ReadBodyBytes(BodyReader* reader, unsigned char* out, size_t size)
             out[n++] = static_cast<unsigned char>(c);
             continue;
         }
+        // Padding ends the data (RFC 2045), as it does for crypt32: a list's footer after
+        // it is no base64, and the bits left over are no byte.
+        if (c == '=') {
+            reader->bitCount = 0;
+            reader->ended = 1;
+            break;
+        }
         const int value = Base64Value(c);
-        if (c == '=')
-            reader->bitCount = 0;   // padding: the bits left over are no byte
         if (value < 0)
             continue;
         reader->bits = (reader->bits << 6) | static_cast<unsigned long>(value);

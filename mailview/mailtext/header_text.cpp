@@ -16,22 +16,27 @@ struct Output {
     PaneUnit* out;
     size_t room;
     size_t used;
-    bool full;   // a character did not fit: nothing more is written
+    size_t blanks;   // held back until a character follows them: a value's ends have none
+    bool full;       // a character did not fit: nothing more is written
 };
 
 void PutCodePoint(Output* o, unsigned c)
 {
     if (o->full)
         return;
-    if (c == '\t' || c == '\r' || c == '\n')
-        c = ' ';
-    else if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+        o->blanks += o->used > 0 ? 1 : 0;
+        return;
+    }
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
         c = 0xFFFD;
     const size_t need = c > 0xFFFF ? 2 : 1;
-    if (o->room - o->used < need) {
+    if (o->room - o->used < o->blanks + need) {
         o->full = true;
         return;
     }
+    for (; o->blanks > 0; --o->blanks)
+        o->out[o->used++] = ' ';
     if (need == 2) {
         o->out[o->used++] = static_cast<PaneUnit>(0xD800 + ((c - 0x10000) >> 10));
         o->out[o->used++] = static_cast<PaneUnit>(0xDC00 + ((c - 0x10000) & 0x3FF));
@@ -61,21 +66,34 @@ size_t Utf8Sequence(const unsigned char* s, size_t n, unsigned* c)
     return length;
 }
 
+typedef std::basic_string<PaneUnit> Units;
+
+void AppendCodePoint(Units* units, unsigned c)
+{
+    if (c > 0xFFFF) {
+        units->push_back(static_cast<PaneUnit>(0xD800 + ((c - 0x10000) >> 10)));
+        units->push_back(static_cast<PaneUnit>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+        units->push_back(static_cast<PaneUnit>(c));
+    }
+}
+
 // A byte that is not UTF-8 stands for one U+FFFD.
-void PutUtf8(Output* o, const std::string& bytes)
+void AppendUtf8(const std::string& bytes, Units* units)
 {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    for (size_t at = 0; at < bytes.size() && !o->full;) {
+    for (size_t at = 0; at < bytes.size();) {
         unsigned c = 0xFFFD;
         const size_t length = Utf8Sequence(s + at, bytes.size() - at, &c);
-        PutCodePoint(o, c);
+        AppendCodePoint(units, c);
         at += length ? length : 1;
     }
 }
 
-// Converted units, surrogate pairs taken whole.
-void PutUnits(Output* o, const PaneUnit* units, size_t count)
+// Units as the pane shows them, surrogate pairs taken whole.
+void PutUnits(Output* o, const Units& units)
 {
+    const size_t count = units.size();
     for (size_t i = 0; i < count && !o->full; ++i) {
         unsigned c = static_cast<unsigned>(units[i]) & 0xFFFF;
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && (units[i + 1] & 0xFC00) == 0xDC00)
@@ -84,20 +102,21 @@ void PutUnits(Output* o, const PaneUnit* units, size_t count)
     }
 }
 
-bool PutConverted(Output* o, unsigned codePage, const std::string& bytes, const HeaderConverter& converter)
+// False when the converter can't (nothing is appended then).
+bool AppendConverted(unsigned codePage, const std::string& bytes, const HeaderConverter& converter, Units* units)
 {
     if (!converter.convert)
         return false;
     if (bytes.empty())
         return true;
     // No code page of ours gives more units than bytes.
-    std::vector<PaneUnit> units(bytes.size() + 1);
-    const int count = converter.convert(converter.context, codePage, bytes.data(), bytes.size(), &units[0],
-                                        units.size());
-    if (count < 0 || static_cast<size_t>(count) > units.size())
-        return false;
-    PutUnits(o, &units[0], static_cast<size_t>(count));
-    return true;
+    const size_t start = units->size(), room = bytes.size() + 1;
+    units->resize(start + room);
+    const int count =
+        converter.convert(converter.context, codePage, bytes.data(), bytes.size(), &(*units)[start], room);
+    const bool done = count >= 0 && static_cast<size_t>(count) <= room;
+    units->resize(done ? start + static_cast<size_t>(count) : start);
+    return done;
 }
 
 // A JIS X 0208 row and cell (0x21 to 0x7E each) as Shift_JIS bytes.
@@ -117,37 +136,59 @@ void PutShiftJis(std::string* out, unsigned row, unsigned cell)
     out->push_back(static_cast<char>(trail));
 }
 
-// ISO-2022-JP (JIS X 0208 and half-width katakana shifts) as Shift_JIS, for code page 932.
+// JisSupplement: JIS X 0212 (ESC $ ( D), which code page 932 lacks, as '?' a character.
+enum JisMode { JisAscii, JisKatakana, JisKanji, JisSupplement };
+
+// The length of the ISO-2022-JP escape at s[at], 0 for none; *mode gets the set it shifts to.
+size_t JisEscape(const std::string& s, size_t at, JisMode* mode)
+{
+    static const struct {
+        const char* bytes;
+        JisMode mode;
+    } kEscapes[] = {{"\x1B(B", JisAscii},  {"\x1B(J", JisAscii},  {"\x1B(I", JisKatakana},
+                    {"\x1B$@", JisKanji}, {"\x1B$B", JisKanji}, {"\x1B$(D", JisSupplement}};
+    for (const auto& escape : kEscapes) {
+        const size_t length = std::strlen(escape.bytes);
+        if (s.compare(at, length, escape.bytes) == 0) {
+            *mode = escape.mode;
+            return length;
+        }
+    }
+    return 0;
+}
+
+// ISO-2022-JP as Shift_JIS, for code page 932; each text begins in ASCII.
 std::string Iso2022JpToShiftJis(const std::string& in)
 {
-    enum { Ascii, Kanji, Katakana } mode = Ascii;
+    JisMode mode = JisAscii;
     std::string out;
     for (size_t i = 0; i < in.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(in[i]);
-        if (c == 0x1B && i + 2 < in.size()) {
-            const char a = in[i + 1], b = in[i + 2];
-            if (a == '$' && (b == 'B' || b == '@')) {
-                mode = Kanji;
-                i += 2;
-                continue;
-            }
-            if (a == '(' && (b == 'B' || b == 'J' || b == 'I')) {
-                mode = b == 'I' ? Katakana : Ascii;
-                i += 2;
-                continue;
-            }
+        const size_t escape = JisEscape(in, i, &mode);
+        if (escape) {
+            i += escape - 1;
+            continue;
         }
-        if (c == '\r' || c == '\n' || mode == Ascii || c < 0x21) {
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        if (mode == JisAscii || c < 0x21) {
             out.push_back(static_cast<char>(c));
-        } else if (mode == Katakana) {
+        } else if (mode == JisKatakana) {
             out.push_back(c <= 0x5F ? static_cast<char>(c + 0x80) : '?');
         } else if (i + 1 < in.size()) {
-            PutShiftJis(&out, c, static_cast<unsigned char>(in[++i]));
+            const unsigned char cell = static_cast<unsigned char>(in[++i]);
+            if (mode == JisSupplement)
+                out.push_back('?');
+            else
+                PutShiftJis(&out, c, cell);
         } else {
             out.push_back('?');
         }
     }
     return out;
+}
+
+bool IsEucByte(unsigned char c)
+{
+    return c >= 0xA1 && c <= 0xFE;
 }
 
 // EUC-JP as Shift_JIS; JIS X 0212 (three bytes), which code page 932 lacks, as '?'.
@@ -162,10 +203,11 @@ std::string EucJpToShiftJis(const std::string& in)
         } else if (c == 0x8E && next >= 0xA1 && next <= 0xDF) {
             out.push_back(static_cast<char>(next));
             ++i;
-        } else if (c == 0x8F && i + 2 < in.size()) {
+        } else if (c == 0x8F && IsEucByte(next) && i + 2 < in.size() &&
+                   IsEucByte(static_cast<unsigned char>(in[i + 2]))) {
             out.push_back('?');
             i += 2;
-        } else if (c >= 0xA1 && c <= 0xFE && next >= 0xA1 && next <= 0xFE) {
+        } else if (IsEucByte(c) && IsEucByte(next)) {
             PutShiftJis(&out, c - 0x80u, next - 0x80u);
             ++i;
         } else {
@@ -181,6 +223,12 @@ struct Charset {
     CharsetKind kind;
     unsigned codePage;
 };
+
+// Two names of one charset (utf-8 and utf8, latin1 and iso-8859-1) read alike.
+bool SameCharset(Charset a, Charset b)
+{
+    return a.kind == b.kind && a.codePage == b.codePage;
+}
 
 Charset ReadCharsetName(const std::string& name)
 {
@@ -200,37 +248,39 @@ Charset ReadCharsetName(const std::string& name)
     return Charset{codePage ? CodePageCharset : UnknownCharset, codePage};
 }
 
-// Text in a charset; false when it can't be converted (nothing is written then).
-bool PutInCharset(Output* o, Charset charset, const std::string& bytes, const HeaderConverter& converter)
+// Text in a charset; false when it can't be converted (nothing is appended then).
+bool AppendInCharset(Charset charset, const std::string& bytes, const HeaderConverter& converter, Units* units)
 {
     switch (charset.kind) {
     case Utf8Charset:
-        PutUtf8(o, bytes);
+        AppendUtf8(bytes, units);
         return true;
     case JisCharset:
-        return PutConverted(o, charset.codePage, Iso2022JpToShiftJis(bytes), converter);
+        return AppendConverted(charset.codePage, Iso2022JpToShiftJis(bytes), converter, units);
     case EucJpCharset:
-        return PutConverted(o, charset.codePage, EucJpToShiftJis(bytes), converter);
+        return AppendConverted(charset.codePage, EucJpToShiftJis(bytes), converter, units);
     case CodePageCharset:
-        return PutConverted(o, charset.codePage, bytes, converter);
+        return AppendConverted(charset.codePage, bytes, converter, units);
     default:
         return false;
     }
 }
 
-// Raw text: ASCII, JIS escapes, UTF-8, else what the host shows; a byte nothing converts
-// is U+FFFD.
-void PutRaw(Output* o, const std::string& bytes, const HeaderConverter& converter)
+// Raw text: ASCII, ISO-2022-JP when it has an escape of its own, UTF-8, else what the host
+// shows; a byte nothing converts is U+FFFD.
+void AppendRaw(const std::string& bytes, const HeaderConverter& converter, Units* units)
 {
-    bool ascii = true;
-    for (char c : bytes)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii && bytes.find("\x1B$") != std::string::npos &&
-        PutInCharset(o, Charset{JisCharset, kHostCodePage}, bytes, converter))
+    bool ascii = true, jis = false;
+    JisMode mode;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        ascii = ascii && static_cast<unsigned char>(bytes[i]) < 0x80;
+        jis = jis || (bytes[i] == 0x1B && JisEscape(bytes, i, &mode) != 0);
+    }
+    if (ascii && jis && AppendInCharset(Charset{JisCharset, kHostCodePage}, bytes, converter, units))
         return;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (ascii || ScanUtf8(s, bytes.size(), 0, NULL) == 1 || !PutConverted(o, kHostCodePage, bytes, converter))
-        PutUtf8(o, bytes);
+    if (ascii || ScanUtf8(s, bytes.size(), 0, NULL) == 1 || !AppendConverted(kHostCodePage, bytes, converter, units))
+        AppendUtf8(bytes, units);
 }
 
 // Base64 with or without its padding; false for any other character, padding inside the
@@ -277,9 +327,10 @@ void DecodeQ(const char* text, size_t length, std::string* bytes)
 
 struct Segment {
     size_t begin, end;   // the span of the unfolded value it was read from
-    bool word;
-    std::string bytes;   // a word's decoded bytes, or raw text
-    std::string charset; // a word's charset name, its language left out
+    bool word;           // an encoded-word (words joined); raw text, or a word left as written
+    std::string bytes;   // a word's decoded bytes
+    Charset charset;     // a word's
+    Units units;         // as shown
 };
 
 bool IsBlank(char c)
@@ -310,10 +361,10 @@ bool ReadEncodedWord(const Unfolded& value, size_t at, Segment* segment)
     const char encoding = static_cast<char>(ToUpperAscii(static_cast<unsigned char>(s[p + 1])));
     if (encoding != 'B' && encoding != 'Q')
         return false;
-    std::string charset = s.substr(nameStart, p - nameStart);
-    const size_t star = charset.find('*');   // RFC 2231's language
+    std::string name = s.substr(nameStart, p - nameStart);
+    const size_t star = name.find('*');   // RFC 2231's language
     if (star != std::string::npos)
-        charset.erase(star);
+        name.erase(star);
     // Raw 8-bit bytes in the text are taken as the charset's own: some senders leave them.
     std::string text;
     for (p += 3; p < s.size() && s[p] != '?'; ++p) {
@@ -330,17 +381,24 @@ bool ReadEncodedWord(const Unfolded& value, size_t at, Segment* segment)
         return false;
     if (encoding == 'Q')
         DecodeQ(text.data(), text.size(), &segment->bytes);
-    if (ReadCharsetName(charset).kind == UnknownCharset)
+    segment->charset = ReadCharsetName(name);
+    if (segment->charset.kind == UnknownCharset)
         return false;
     segment->begin = at;
     segment->end = p + 2;
     segment->word = true;
-    segment->charset.swap(charset);
     return true;
 }
 
-// The value's segments: raw text and encoded-words, the blanks between two words left out
-// and adjacent words of one charset joined.
+bool BlanksOnly(const std::string& s, size_t begin, size_t end)
+{
+    while (begin < end && IsBlank(s[begin]))
+        ++begin;
+    return begin == end;
+}
+
+// The value's segments: raw text and encoded-words, adjacent words of one charset (blanks
+// between them only) joined.
 std::vector<Segment> ReadSegments(const Unfolded& value)
 {
     const std::string& s = value.s;
@@ -353,22 +411,18 @@ std::vector<Segment> ReadSegments(const Unfolded& value)
             continue;
         }
         Segment* last = segments.empty() ? NULL : &segments.back();
-        bool blanksOnly = true;
-        for (size_t i = textStart; i < at; ++i)
-            blanksOnly = blanksOnly && IsBlank(s[i]);
-        if (textStart < at && !(blanksOnly && last && last->word))
-            segments.push_back(Segment{textStart, at, false, s.substr(textStart, at - textStart), std::string()});
-        last = segments.empty() ? NULL : &segments.back();
-        if (last && last->word && last->end <= textStart && CompareNameNoCase(last->charset.c_str(), word.charset.c_str()) == 0) {
+        if (last && last->word && BlanksOnly(s, textStart, at) && SameCharset(last->charset, word.charset)) {
             last->bytes += word.bytes;
             last->end = word.end;
         } else {
+            if (textStart < at)
+                segments.push_back(Segment{textStart, at, false, std::string(), Charset(), Units()});
             segments.push_back(word);
         }
         at = textStart = word.end;
     }
     if (textStart < s.size())
-        segments.push_back(Segment{textStart, s.size(), false, s.substr(textStart), std::string()});
+        segments.push_back(Segment{textStart, s.size(), false, std::string(), Charset(), Units()});
     return segments;
 }
 
@@ -441,17 +495,22 @@ size_t DecodeHeaderField(const char* value, size_t length, PaneUnit* out, size_t
     if (!value || !out)
         return 0;
     const size_t bound = kHeaderFieldUnits;
-    Output o = {out, room < bound ? room : bound, 0, false};
+    Output o = {out, room < bound ? room : bound, 0, 0, false};
     try {
         const Unfolded unfolded = Unfold(value, length);
         const std::string& s = unfolded.s;
-        const std::vector<Segment> segments = ReadSegments(unfolded);
-        for (const Segment& segment : segments) {
-            if (o.full)
-                break;
-            // A word that can't be converted (the system lacks its code page) stays as written.
-            if (!segment.word || !PutInCharset(&o, ReadCharsetName(segment.charset), segment.bytes, converter))
-                PutRaw(&o, s.substr(segment.begin, segment.end - segment.begin), converter);
+        std::vector<Segment> segments = ReadSegments(unfolded);
+        for (Segment& segment : segments) {
+            // A word that can't be converted (the system lacks its code page) stays as
+            // written, as a word of an unknown charset does, and keeps the blanks beside it.
+            segment.word = segment.word && AppendInCharset(segment.charset, segment.bytes, converter, &segment.units);
+            if (!segment.word)
+                AppendRaw(s.substr(segment.begin, segment.end - segment.begin), converter, &segment.units);
+        }
+        for (size_t i = 0; i < segments.size() && !o.full; ++i) {
+            const bool betweenWords = i > 0 && i + 1 < segments.size() && segments[i - 1].word && segments[i + 1].word;
+            if (!(betweenWords && BlanksOnly(s, segments[i].begin, segments[i].end)))
+                PutUnits(&o, segments[i].units);
         }
     } catch (const std::bad_alloc&) {
         // What was written stands.

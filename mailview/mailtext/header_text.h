@@ -30,7 +30,8 @@ const unsigned kHostCodePage = 932;
 
 // Decodes a field's value (what follows its colon, folds included; length bytes, no NUL
 // needed) into at most room and kHeaderFieldUnits units at out; the units written. No line ends and no other
-// control characters come out: tabs and line breaks are spaces, other controls U+FFFD.
+// control characters come out: tabs and line breaks are spaces, other controls U+FFFD; blanks at
+// the value's ends, decoded ones too, are dropped.
 size_t DecodeHeaderField(const char* value, size_t length, PaneUnit* out, size_t room,
                          const HeaderConverter& converter);
 

@@ -193,6 +193,13 @@ TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
         {"HTML text cut", "<p>abcdef</p>", 3, 0, L"abc*", 100},
         {"HTML in windows-1252", "<b>\x80\x93</b>", 100, 0, L"\x20AC\x201C", 100, 1252},
         {"HTML in big5, cut after a whole character", "<b>\xA4\xA4\xA4\xE5</b>", 100, 0, L"\x4E2D\x6587*", 7, 950},
+        {"HTML in Shift_JIS, cut after a whole character", "<b>\xB1\x93\xFA\x96\x7B</b>", 100, 0, L"\xFF71\x65E5*", 7, 932},
+        {"HTML in EUC-JP, cut after a whole character", "<b>\x8E\xB1\xC6\xFC\xCB\xDC</b>", 100, 0, L"\xFF71\x65E5*", 8, 20932},
+        {"ISO-2022-JP, its shifts", "a\x1B$BF|K\\oi\x1B(Jb\x1B(I1\x1B(Bc", 100, 0, L"a\x65E5\x672C\x6FF6" L"b\xFF71" L"c", 0,
+         kIso2022JpCodePage},
+        {"HTML in ISO-2022-JP, cut inside a double byte", "<b>\x1B$BF|K\\\x1B(B</b>", 100, 0, L"\x65E5*", 9,
+         kIso2022JpCodePage},
+        {"HTML in ISO-2022-JP, cut inside an escape", "<b>x\x1B$BF|", 100, 0, L"x*", 6, kIso2022JpCodePage},
     };
     for (const Row& row : rows) {
         MailBodyBuffer body(row.utf8.begin(), row.utf8.end());

@@ -372,9 +372,11 @@ TEST(NestedTextPart, WalksPartsAndNestedMultipartsToTheFirstPlainText)
     EXPECT_EQ("UTF-8|2|caf\xC3", TextPartOf(rows[0].mail, 4));
     EXPECT_EQ("|1|w6nDqcOp", TextPartOf(mixed + "--m\nContent-Transfer-Encoding: base64\n\nw6nD\nqcOp\n", 4));
     // Read a piece at a time, base64 is decoded as it comes: what is not of its alphabet
-    // is passed over, and padding ends a group.
+    // is passed over, and padding ends the data (a list's footer after it is not decoded).
     auto files = WriteTwins(mixed + "--m\nContent-Transfer-Encoding: base64\n\nw6n!D\nqc Op\nw6k=w6k=\n--m\n");
-    EXPECT_EQ("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", ReadInPieces(files.first, "m", 1));
+    EXPECT_EQ("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", ReadInPieces(files.first, "m", 1));
+    files = WriteTwins(mixed + "--m\nContent-Transfer-Encoding: base64\n\nPGI+DQo=\n\n____\nList mailing list\n");
+    EXPECT_EQ("<b>\r\n", ReadInPieces(files.first, "m", 1));
     EXPECT_EQ("none", ReadInPieces(files.first + ".none", "m", 1));
 }
 

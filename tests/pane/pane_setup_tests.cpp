@@ -148,6 +148,7 @@ TEST(PaneCreation, IsAReadOnlyChildOfTheHostViewThatDetectsUrls)
     EXPECT_TRUE(style & ES_READONLY);
     EXPECT_TRUE(GetWindowLongA(pane, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
     EXPECT_NE(0, SendMessageA(pane, EM_GETAUTOURLDETECT, 0, 0));
+    EXPECT_TRUE(SendMessageA(pane, EM_GETEVENTMASK, 0, 0) & ENM_LINK);
     RECT rect;
     GetWindowRect(pane, &rect);
     EXPECT_EQ(0, rect.right - rect.left);

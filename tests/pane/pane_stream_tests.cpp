@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <richedit.h>
+#include <usp10.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "mailview/pane_fonts.h"
 #include "mailview/unicode_pane.h"
 #include "tests/pane/pane_fixture.h"
 
@@ -67,7 +69,96 @@ size_t HeapBytesInUse()
     return busy;
 }
 
+// The face and charset of the pane's units [at, at + units).
+CHARFORMAT2W FormatAt(HWND pane, LONG at, LONG units)
+{
+    CHARRANGE range = {at, at + units};
+    SendMessageW(pane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    CHARFORMAT2W format;
+    std::memset(&format, 0, sizeof format);
+    format.cbSize = sizeof format;
+    SendMessageW(pane, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    return format;
+}
+
+// Whether uniscribe, which rich edit draws with, finds glyphs for the text in the face
+// and charset the pane gives it, as the control would select them.
+bool Drawn(const CHARFORMAT2W& format, const std::wstring& text)
+{
+    LOGFONTW request;
+    std::memset(&request, 0, sizeof request);
+    request.lfHeight = -16;
+    request.lfCharSet = format.bCharSet;
+    lstrcpynW(request.lfFaceName, format.szFaceName, LF_FACESIZE);
+    HDC dc = CreateCompatibleDC(NULL);
+    HFONT font = CreateFontIndirectW(&request);
+    HGDIOBJ old = SelectObject(dc, font);
+    SCRIPT_CACHE cache = NULL;
+    SCRIPT_ITEM items[4];
+    int count = 0;
+    SCRIPT_FONTPROPERTIES properties = {sizeof properties, 0, 0, 0, 0, 0};
+    WORD glyphs[8], clusters[8];
+    SCRIPT_VISATTR attributes[8];
+    int glyphCount = 0;
+    bool drawn = ScriptItemize(text.c_str(), static_cast<int>(text.size()), 3, NULL, NULL, items, &count) == S_OK &&
+                 ScriptGetFontProperties(dc, &cache, &properties) == S_OK &&
+                 ScriptShape(dc, &cache, text.c_str(), static_cast<int>(text.size()), 8, &items[0].a, glyphs,
+                             clusters, attributes, &glyphCount) == S_OK && glyphCount > 0;
+    for (int i = 0; i < glyphCount; ++i)
+        drawn = drawn && glyphs[i] != properties.wgDefault;
+    ScriptFreeCache(&cache);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    DeleteDC(dc);
+    return drawn;
+}
+
 }  // namespace
+
+// Wine's rich edit draws a run with its one font: what that font lacks is given a face
+// that has it, and nothing else changes. The set-up installs a face for each script here.
+TEST_F(PaneTest, RunsThePaneFaceLacksAreGivenAFaceThatDrawsThem)
+{
+    const std::vector<std::wstring> symbolsOnly = {L"Symbola"};
+    const struct {
+        const wchar_t* text;
+        const std::vector<std::wstring>* faces;   // null: the installed ones
+        bool otherFace;
+    } rows[] = {
+        {L"Latin \u0159\u0142, \u65e5\u672c\u8a9e\u306e\u30e1\u30fc\u30eb", NULL, false},
+        {L"\ud55c\uad6d\uc5b4 \ud14d\uc2a4\ud2b8, \u3042", NULL, true},
+        {L"party \U0001F389\U0001F600!", NULL, true},
+        {L"\U00020BB7\u91ce\u5bb6", NULL, true},
+        {L"mix \u3042\ud55c\U0001F600\U00020BB7 end\r\n\ud55c", NULL, true},
+        {L"\ud55c\uad6d\uc5b4 only", &symbolsOnly, false},   // no face given covers Hangul
+    };
+    CHARFORMAT2W own;
+    std::memset(&own, 0, sizeof own);
+    own.cbSize = sizeof own;
+    SendMessageW(pane_, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&own));
+    for (const auto& row : rows) {
+        SETTEXTEX plain = {ST_DEFAULT, 1200};
+        SendMessageW(pane_, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&plain), reinterpret_cast<LPARAM>(row.text));
+        const std::wstring text = PaneText(pane_, false);
+        CHARRANGE selection = {1, 3}, after = {0, 0};
+        SendMessageW(pane_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+        EXPECT_EQ(row.otherFace, ApplyFallbackFaces(pane_, row.faces) > 0) << text.c_str();
+        SendMessageW(pane_, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&after));
+        EXPECT_TRUE(after.cpMin == 1 && after.cpMax == 3) << text.c_str();
+        EXPECT_FALSE(SendMessageW(pane_, EM_CANUNDO, 0, 0)) << text.c_str();
+        EXPECT_TRUE(PaneText(pane_, false) == text);
+        for (LONG at = 0; at < static_cast<LONG>(text.size()); ++at) {
+            const LONG units = text[at] >= 0xD800 && text[at] < 0xDC00 ? 2 : 1;
+            const CHARFORMAT2W format = FormatAt(pane_, at, units);
+            if (!row.otherFace) {
+                EXPECT_STREQ(own.szFaceName, format.szFaceName) << text.c_str() << " at " << at;
+            } else if (text[at] != L'\r') {
+                EXPECT_TRUE(Drawn(format, text.substr(at, units))) << text.c_str() << " at " << at << ": " << format.szFaceName;
+            }
+            at += units - 1;
+        }
+    }
+}
 
 // Wine's rich edit without an undo record keeps every line break it deletes: a pane whose
 // text is replaced in place, mail after mail, would grow by each one.
@@ -173,4 +264,5 @@ TEST_F(PaneTest, CharactersBeyondTheCodePageSurviveStreamIn)
     const std::wstring text = L"caf\u00e9 \U0001F600 \u6f22\u5b57 \u0416";
     StreamInText(text.c_str(), pane_);
     EXPECT_EQ(text, PaneText(pane_, false));
+    EXPECT_TRUE(Drawn(FormatAt(pane_, 5, 2), text.substr(5, 2))) << "the stream-in gives the emoji no face";
 }

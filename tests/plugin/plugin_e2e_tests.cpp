@@ -452,6 +452,7 @@ TEST_F(ViewTest, TheNextMailAfterALongOneIsShownWithEveryPropertyOfThePane)
     EXPECT_EQ(ExpectedBody(), PaneTextLf(pane).substr(0, ExpectedBody().size()));
     EXPECT_TRUE(GetWindowLongA(pane, GWL_STYLE) & ES_READONLY);
     EXPECT_NE(0, SendMessageA(pane, EM_GETAUTOURLDETECT, 0, 0));
+    EXPECT_TRUE(SendMessageA(pane, EM_GETEVENTMASK, 0, 0) & ENM_LINK) << "a link click told to its parent";
     RECT host = e2e::RectIn(view_.hostPane, view_.hostView);
     RECT over = e2e::RectIn(pane, view_.hostView);
     EXPECT_EQ(-2, over.left);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <cstdio>
 #include <string>
@@ -388,13 +389,29 @@ TEST_F(SettingsTest, HeadersBeginThePane)
     ini.insert(ini.find("\r\n") + 2, kOn ? "Headers=1\r\n" : "Headers=0\r\n");
     ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", ini));
     SettingsPlugin().StartUp(0);
-    auto mail = [](const std::string& fields) { return WithCrlf(fields + "\nContent-Type: text/plain; charset=utf-8\n\n") + "caf\xC3\xA9\r\n"; };
+    auto mail = [](const std::string& fields, const std::string& charset = "utf-8", const std::string& body = "caf\xC3\xA9") { return WithCrlf(fields + "\nContent-Type: text/plain; charset=" + charset + "\n\n") + body + "\r\n"; };
     const std::wstring lacking = IsValidCodePage(54936) ? L"\xD842\xDFB7" : L"=?gb18030?B?lTSyNQ==?=";
+    const std::string hangul = "From: =?utf-8?B?7ZWc6riA?=";
     const struct {
         const char* what;
         std::string mail;
         std::wstring lines;
+        const wchar_t* body = nullptr;   // offered for its header lines only, read as the host reads it
+        bool alone = false;              // Headers=1 and no other switch
     } rows[] = {
+        // Header lines that code page 932 can't show offer a mail the host would show.
+        {"ISO-2022-JP", mail(hangul, "iso-2022-jp", "\x1B$BF|K\\\x1B(B"), L"From: \xD55C\xAE00\n\n", L"\x65E5\x672C\n"},
+        {"Shift_JIS", mail("From: f\nSubject: =?UTF-8?B?8J+OiQ==?=", "shift_jis", "\x93\xFA\x96\x7B\x87\x40"),
+         L"From: f\nSubject: \xD83C\xDF89\n\n", L"\x65E5\x672C\x2460\n"},
+        {"US-ASCII, a yen sign 932 has only as a best fit", mail("From: =?utf-8?q?=C2=A5?=", "us-ascii", "plain"),
+         L"From: \xA5\n\n", L"plain\n"},
+        {"EUC-JP in a mixed mail, Headers=1 alone",
+         WithCrlf(hangul + "\nContent-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: text/plain; charset=euc-jp\n\n"
+                  "\xC6\xFC\n--m--\n"), L"From: \xD55C\xAE00\n\n", L"\x65E5\n", true},
+        {"HTML naming no charset, in Shift_JIS", WithCrlf("Subject: =?UTF-8?B?8J+OiQ==?=\nContent-Type: text/html\n\n<p>\x93\xFA\n"),
+         L"Subject: \xD83C\xDF89\n\n", L"\x65E5"},
+        {"ISO-8859-2, Headers=1 alone", mail(hangul, "iso-8859-2", "\xA3"), L"From: \xD55C\xAE00\n\n", L"\x141\n", true},
+        {"what 932 shows, and U+FFFD, offer nothing", mail("Subject: =?iso-2022-jp?B?GyRCRnxLXBsoQg==?= \x01", "iso-2022-jp", "x"), L"", L""},
         {"five fields in order, Cc left out", mail("Date: d\nSubject: s\n t\nTo: a@x, b@x\nX-Cc: c\nFrom: f"),
          L"From: f\nTo: a@x, b@x\nSubject: s t\nDate: d\n\n"},
         {"encoded-words", mail("Subject: =?UTF-8?B?8J+OiQ==?= =?utf-8?q?_Party?=\nFrom: =?utf-8?q?=ED=95=9C=EA=B8=80?= <h@x>"),
@@ -408,7 +425,12 @@ TEST_F(SettingsTest, HeadersBeginThePane)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        EXPECT_EQ((kOn ? row.lines : L"") + L"caf\xE9\n", Shown(row.mail));
+        if (row.alone && kOn)   // till the next row
+            testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", "[Unicode]\r\nHeaders=1\r\n");
+        SettingsPlugin().StartUp(0);
+        EXPECT_EQ(!row.body ? (kOn ? row.lines : L"") + L"caf\xE9\n" : kOn && !row.lines.empty() ? row.lines + row.body : L"(no toggle)",
+                  Shown(row.mail));
+        testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", ini);
     }
     HWND pane = e2e::UnicodePane(view_);
     auto copied = [&](WORD command) {
@@ -429,6 +451,37 @@ TEST_F(SettingsTest, HeadersBeginThePane)
     EXPECT_EQ((kOn ? L"Subject: " + std::wstring(299, L'x') + L"\r\n\r\n" : L"") + L"caf\xE9\r\n\r\n", all);
     SendMessageA(pane, EM_SETSEL, 0, 3);
     EXPECT_EQ(kOn ? all : L"> caf", copied(32788)) << "quoted, only the header selected: nothing copied";
+    // A quoted copy keeps the view and the selection, its direction too (Shift+Right tells it).
+    std::string lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "line " + std::to_string(i) + "\n";
+    Shown(mail("Subject: s") + WithCrlf(lines));
+    pane = e2e::UnicodePane(view_);
+    auto shifted = [&](WPARAM key, LONG count) {
+        BYTE keys[256] = {};
+        keys[VK_SHIFT] = 0x80;
+        SetKeyboardState(keys);
+        while (count-- > 0)
+            SendMessageA(pane, WM_KEYDOWN, key, 0);
+        keys[VK_SHIFT] = 0;
+        SetKeyboardState(keys);
+        CHARRANGE range = {0, 0};
+        SendMessageA(pane, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+        return std::make_pair(range.cpMin, range.cpMax);
+    };
+    const LONG body = kOn ? 12 : 0;   // after "Subject: s" and an empty line
+    const struct { LONG anchor, caret; std::wstring quoted; } quotes[] = {   // none, backwards, into the header
+        {0, 0, L"> caf\xE9\r\n> line 0\r\n"}, {16, 9, L">  0\r\n> line"}, {3, -4, L"> caf"}};
+    for (const auto& row : quotes) {
+        const LONG anchor = body + row.anchor, caret = body + row.caret < 0 ? 0 : body + row.caret;
+        SendMessageA(pane, EM_SETSEL, anchor, anchor);
+        shifted(caret < anchor ? VK_LEFT : VK_RIGHT, caret < anchor ? anchor - caret : caret - anchor);
+        SendMessageA(pane, EM_LINESCROLL, 0, 120 - SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0));
+        EXPECT_EQ(row.quoted, copied(32788).substr(0, row.quoted.size())) << row.anchor;
+        EXPECT_EQ(120, SendMessageA(pane, EM_GETFIRSTVISIBLELINE, 0, 0)) << "the view jumped";
+        EXPECT_EQ(caret < anchor ? std::make_pair(caret + 1, anchor) : std::make_pair(anchor, caret + 1),
+                  shifted(VK_RIGHT, 1)) << "the caret moved";
+    }
     ASSERT_TRUE(testsupport::WriteBytesToFile(e2e::PluginFolder() + "Velmora.ini", kSettings));
     SettingsPlugin().StartUp(0);
 }

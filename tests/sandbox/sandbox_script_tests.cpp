@@ -10,6 +10,7 @@
 #include "tests/support/test_support.h"
 
 using testsupport::ProgramDir;
+using testsupport::ReadBytesFromFile;
 
 namespace {
 
@@ -19,20 +20,6 @@ std::string WindowsPath(std::string unixPath)
         if (unixPath[i] == '/')
             unixPath[i] = '\\';
     return "Z:" + unixPath;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::string bytes;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return bytes;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes.append(chunk, n);
-    std::fclose(file);
-    return bytes;
 }
 
 std::vector<std::string> Split(const std::string& text, const std::string& separator)
@@ -89,7 +76,7 @@ DWORD SandboxScript::exitCode_;
 TEST_F(SandboxScript, EveryStepOfTheSessionSucceeds)
 {
     EXPECT_EQ(0u, exitCode_);
-    std::string report = ReadFile(out_ + "report.txt");
+    std::string report = ReadBytesFromFile(out_ + "report.txt");
     ASSERT_FALSE(report.empty());
     EXPECT_EQ(std::string::npos, report.find("FAILED")) << report;
     EXPECT_NE(std::string::npos, report.find("plugin=Velmora Version 0.10")) << report;
@@ -99,7 +86,8 @@ TEST_F(SandboxScript, EveryStepOfTheSessionSucceeds)
                             "unicode_pane_shown_for_nested", "unicode_pane_shown_for_charset",
                             "unicode_pane_shown_for_euc_kr", "unicode_pane_shown_for_html",
                             "html_shown_as_text", "unicode_pane_shown_by_itself", "header_fields_shown",
-                            "quoted_copy_of_the_body_only",
+                            "quoted_copy_of_the_body_only", "find_box_selects_the_match",
+                            "link_opened_through_the_system_handler",
                             "settings_off_again",
                             "toggle_hidden_after_settings_off"};
     for (const char* check : checks)
@@ -108,22 +96,22 @@ TEST_F(SandboxScript, EveryStepOfTheSessionSucceeds)
 
 TEST_F(SandboxScript, ThePaneHoldsTheMailBodyWithEveryCharacter)
 {
-    std::string mail = ReadFile(std::string(VELMORA_SAMPLES_DIR) + "/01-utf8-8bit.eml");
+    std::string mail = ReadBytesFromFile(std::string(VELMORA_SAMPLES_DIR) + "/01-utf8-8bit.eml");
     size_t start = mail.find("\r\n\r\n");
     ASSERT_NE(std::string::npos, start);
     std::vector<std::string> expected = Split(mail.substr(start + 4), "\r\n");
-    std::vector<std::string> shown = Split(ReadFile(out_ + "pane.txt"), "\r");
+    std::vector<std::string> shown = Split(ReadBytesFromFile(out_ + "pane.txt"), "\r");
     // Every line of the body, emoji and 𠮷 beyond the BMP included, in the same order.
     ASSERT_GE(shown.size(), expected.size() - 1);
     for (size_t i = 0; i + 1 < expected.size(); ++i)
         EXPECT_EQ(expected[i], shown[i]) << "line " << i;
-    EXPECT_NE(std::string::npos, ReadFile(out_ + "pane.txt").find("\xF0\x9F\x98\x80"));
+    EXPECT_NE(std::string::npos, ReadBytesFromFile(out_ + "pane.txt").find("\xF0\x9F\x98\x80"));
 }
 
 TEST_F(SandboxScript, TheQuotedCopyPutsAPrefixBeforeEveryLineOfThePane)
 {
-    std::vector<std::string> pane = Split(ReadFile(out_ + "pane.txt"), "\r");
-    std::vector<std::string> clipboard = Split(ReadFile(out_ + "clipboard.txt"), "\r\n");
+    std::vector<std::string> pane = Split(ReadBytesFromFile(out_ + "pane.txt"), "\r");
+    std::vector<std::string> clipboard = Split(ReadBytesFromFile(out_ + "clipboard.txt"), "\r\n");
     ASSERT_GE(clipboard.size(), pane.size() - 1);
     for (size_t i = 0; i + 1 < pane.size(); ++i)
         EXPECT_EQ("> " + pane[i], clipboard[i]) << "line " << i;
@@ -133,11 +121,11 @@ TEST_F(SandboxScript, TheQuotedCopyPutsAPrefixBeforeEveryLineOfThePane)
 // quoted-printable, and single-part bodies converted from their code pages.
 TEST_F(SandboxScript, TheSettingsShowTheNestedPartAndOtherCharsetsInThePane)
 {
-    std::string mail = ReadFile(std::string(VELMORA_SAMPLES_DIR) + "/01-utf8-8bit.eml");
+    std::string mail = ReadBytesFromFile(std::string(VELMORA_SAMPLES_DIR) + "/01-utf8-8bit.eml");
     size_t start = mail.find("\r\n\r\n");
     ASSERT_NE(std::string::npos, start);
     std::string firstLine = Split(mail.substr(start + 4), "\r\n")[0];
-    EXPECT_EQ(firstLine, Split(ReadFile(out_ + "pane-nested.txt"), "\r")[0]);
+    EXPECT_EQ(firstLine, Split(ReadBytesFromFile(out_ + "pane-nested.txt"), "\r")[0]);
     const char* rows[][2] = {
         {"pane-charset.txt", "\xC5\x81\xC3\xB3\x64\xC5\xBA"},  // Łódź
         {"pane-charset.txt", "\xC4\x8F\xC3\xA1" "belsk\xC3\xA9"},  // ďábelské, across a soft break
@@ -149,7 +137,7 @@ TEST_F(SandboxScript, TheSettingsShowTheNestedPartAndOtherCharsetsInThePane)
         {"pane-html.txt", "\xE6\xB3\xA8\xE6\x96\x87\xE5\xB1\xA5\xE6\xAD\xB4 <https://shop.example.jp/orders/1234>"},
     };
     for (const auto& row : rows)
-        EXPECT_NE(std::string::npos, ReadFile(out_ + row[0]).find(row[1])) << row[0];
+        EXPECT_NE(std::string::npos, ReadBytesFromFile(out_ + row[0]).find(row[1])) << row[0];
     // Left off for the next run, beside the sandbox's copy of the DLL.
     std::string ini = ProgramDir() + "sandbox-plugins\\Velmora.ini";
     EXPECT_EQ(0, GetPrivateProfileIntA("Unicode", "Nested", -1, ini.c_str()));
@@ -160,9 +148,10 @@ TEST_F(SandboxScript, TheSettingsShowTheNestedPartAndOtherCharsetsInThePane)
 TEST_F(SandboxScript, ScreenshotsArePngImagesOfTheWindows)
 {
     const char* names[] = {"view-before-toggle.png", "view-after-toggle.png", "open-file-window.png",
-                           "view-nested.png", "view-charset.png", "view-euc-kr.png", "view-html.png", "view-headers.png"};
+                           "view-nested.png", "view-charset.png", "view-euc-kr.png", "view-html.png", "view-headers.png",
+                           "view-find.png"};
     for (size_t i = 0; i < sizeof names / sizeof names[0]; ++i) {
-        std::string png = ReadFile(out_ + names[i]);
+        std::string png = ReadBytesFromFile(out_ + names[i]);
         ASSERT_GT(png.size(), 33u) << names[i];
         EXPECT_EQ(std::string("\x89PNG\r\n\x1A\n", 8), png.substr(0, 8)) << names[i];
         EXPECT_EQ("IHDR", png.substr(12, 4)) << names[i];
@@ -171,5 +160,5 @@ TEST_F(SandboxScript, ScreenshotsArePngImagesOfTheWindows)
         EXPECT_GT(width, 100u) << names[i];
     }
     // The toggle changed what the view shows.
-    EXPECT_NE(ReadFile(out_ + "view-before-toggle.png"), ReadFile(out_ + "view-after-toggle.png"));
+    EXPECT_NE(ReadBytesFromFile(out_ + "view-before-toggle.png"), ReadBytesFromFile(out_ + "view-after-toggle.png"));
 }

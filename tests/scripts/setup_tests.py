@@ -26,10 +26,13 @@ mkdir -p "$4/etc/apt/sources.list.d" "$4/proc" "$4/dev" "$4/tmp"''',
 ROOT_VERSION = re.search(r"^version=(\d+)$", open(os.path.join(os.path.dirname(SETUP), "root32")).read(), re.M).group(1)
 ROOT_TOOLS = "debootstrap qemu-user-static qemu-system-x86 busybox-static cpio"
 EVERYTHING = ("g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth cmake make clang "
-              "libclang-rt-14-dev googletest socat zip unzip python3 util-linux fonts-ipafont-gothic wine32:i386")
+              "libclang-rt-14-dev googletest socat zip unzip python3 util-linux fonts-ipafont-gothic "
+              "fonts-lexi-gulim fonts-symbola fonts-babelstone-han wine32:i386")
 
 # (row, environment, return code, installs asked for in order, words the output must hold);
-# "root" in the environment: the i386 root (and with "vm" its machine) made before.
+# "root" in the environment: the i386 root (and with "vm" its machine) made before; "apt":
+# the machine's apt sources (by default a sources.list naming ARCHIVE for bookworm).
+ARCHIVE = "http://archive.example/debian"
 # An i386 root is made where debootstrap is asked, and only there.
 ROWS = [
     ("no 32-bit kernel: the root and a machine", dict(VELMORA_PROBE_32BIT="no", STUB_BAD_I386_INDEX="1", vm="1"),
@@ -43,7 +46,9 @@ ROWS = [
      0, ["amd64", "wine32:i386", "wine32:i386"], ["in an i386 root of ours instead", "root is ready"]),
     ("32-bit kernel, i386 index unreadable, root can't be made",
      dict(VELMORA_PROBE_32BIT="yes", STUB_BAD_I386_INDEX="1", STUB_BAD_DEBOOTSTRAP="1"),
-     0, ["amd64", "wine32:i386", "wine32:i386"], ["root can't be made", "32-bit Windows suite is skipped"]),
+     0, ["amd64", "wine32:i386", "wine32:i386"], ["root can't be made", "32-bit Windows suite can't run"]),
+    ("no archive in the apt sources: no root", dict(VELMORA_PROBE_32BIT="no", STUB_INSTALLED=ROOT_TOOLS, apt=""),
+     0, ["amd64"], ["no Debian archive for bookworm", "root can't be made"]),
     ("32-bit kernel, VELMORA_NO_32BIT=1", dict(VELMORA_PROBE_32BIT="yes", VELMORA_NO_32BIT="1"), 0, ["amd64"], []),
     ("an unrelated index unreadable", dict(VELMORA_PROBE_32BIT="no", STUB_BAD_UPDATE="1", root="1", vm="1"),
      0, ["amd64"], ["'apt-get update' failed"]),
@@ -62,6 +67,9 @@ for name, extra, rc, installs, words in ROWS:
         cache = os.path.join(stub, "cache")
         os.makedirs(os.path.join(stub, "binfmt"))
         open(os.path.join(stub, "binfmt", "register"), "w").close()
+        os.makedirs(os.path.join(stub, "apt", "sources.list.d"))
+        sources = extra.pop("apt", f"deb [arch=amd64] {ARCHIVE} bookworm main\n")
+        open(os.path.join(stub, "apt", "sources.list"), "w").write(sources)
         if extra.pop("root", None):
             os.makedirs(os.path.join(cache, "root"))
             open(os.path.join(cache, "root", ".velmora-root32"), "w").write(ROOT_VERSION + "\n")
@@ -69,7 +77,7 @@ for name, extra, rc, installs, words in ROWS:
             os.makedirs(os.path.join(cache, "vm"))
             open(os.path.join(cache, "vm", ".velmora-vm"), "w").write(ROOT_VERSION + "\n")
         env = {k: v for k, v in os.environ.items() if not k.startswith(("STUB", "VELMORA"))}
-        env.update(PATH=stub + ":" + env["PATH"], STUB=stub, VELMORA_ROOT32_DIR=cache,
+        env.update(PATH=stub + ":" + env["PATH"], STUB=stub, VELMORA_ROOT32_DIR=cache, VELMORA_APT_DIR=os.path.join(stub, "apt"),
                    VELMORA_BINFMT_DIR=os.path.join(stub, "binfmt"), **extra)
         done = subprocess.run(["sh", SETUP], env=env, capture_output=True, text=True, timeout=60)
         log = open(os.path.join(stub, "log")).read().splitlines() if os.path.exists(stub + "/log") else []
@@ -88,8 +96,10 @@ for name, extra, rc, installs, words in ROWS:
     problems += ["i386 left added after 32-bit Wine failed"] if installs.count("wine32:i386") > 1 and "i386" in arch else []
     problems += [f"no {w!r} in the output" for w in words if w not in out]
     made = any(line.startswith("debootstrap") for line in log)
-    if made != ("root is ready" in words or "root can't be made" in words):
+    if made != ("root is ready" in words or ("root can't be made" in words and "no Debian archive" not in out)):
         problems.append("debootstrap asked wrongly")
+    if made and not any(line.startswith("debootstrap") and line.endswith(" " + ARCHIVE) for line in log):
+        problems.append("debootstrap not given the machine's own archive")
     if "root is ready" in words and not any(line.startswith("chroot") and "wine32" in line for line in log):
         problems.append("wine32 not installed in the root")
     if "root is ready" in words and not any(" install " in l and "debootstrap" in l for l in apt):

@@ -45,6 +45,20 @@ bool WriteBytesToFile(const std::string& path, const std::string& bytes, size_t*
     return true;
 }
 
+std::string ReadBytesFromFile(const std::string& path)
+{
+    std::string bytes;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return bytes;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.append(chunk, n);
+    std::fclose(file);
+    return bytes;
+}
+
 std::wstring Utf8ToWide(const std::string& utf8)
 {
     int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), NULL, 0);

@@ -22,6 +22,9 @@ std::string MakeTempFolder(const std::string& prefix);
 // opened; `written`, when given, gets the number of bytes that went in.
 bool WriteBytesToFile(const std::string& path, const std::string& bytes, size_t* written = NULL);
 
+// The file's bytes; empty when it can't be read.
+std::string ReadBytesFromFile(const std::string& path);
+
 std::wstring Utf8ToWide(const std::string& utf8);
 // Each CR, and each CR LF, of the text as one LF (a rich-edit control ends its lines with CR).
 std::wstring LfLineEnds(const std::wstring& text);
