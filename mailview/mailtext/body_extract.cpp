@@ -150,16 +150,6 @@ void NoteTransferEncoding(const char* fieldAfterC, int* encoding)
         *encoding = QuotedPrintable;
 }
 
-int HexDigitValue(int character)
-{
-    int c = ToUpperAscii(character);
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 int DecodeQpEscape(MailStream* stream)
 {
     int first = ReadMailChar(stream);

@@ -5,7 +5,7 @@
 #pragma once
 #include <cstddef>
 
-#include "mailview/mailtext/html_text.h"
+#include "mailview/mailtext/pane_unit.h"
 #include "mailview/mailtext/mail_text.h"
 
 // Converts length bytes in the Windows code page into at most room units at out; the units

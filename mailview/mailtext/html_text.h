@@ -1,11 +1,12 @@
 // HTML parts as text for the Unicode pane: the markup read as a browser reads it (HTML5's
 // tokenizer and its stack of open elements, simplified where only the text matters), the
-// text laid out in lines as the pane shows it. Portable: the input is UTF-8 (the Windows side converts a part in
-// another charset through its code page first), the output UTF-16.
+// text laid out in lines as the pane shows it. Portable: the input is UTF-8 (the Windows
+// side converts a part in another charset through its code page first), the output UTF-16.
 #pragma once
 #include <cstddef>
 #include <memory>
 
+#include "mailview/mailtext/html_bounds.h"
 #include "mailview/mailtext/pane_unit.h"
 
 enum HtmlTextResult {
@@ -15,16 +16,6 @@ enum HtmlTextResult {
     HtmlTextCut = 2,     // the text filled the room and was cut there
 };
 
-// Bounds. A tag of any length is read through (an inline image's data address alone runs
-// to hundreds of KB), but only its name's first bytes and the values of href and alt are
-// kept: a longer name matches no element, a longer value is left out rather than cut.
-enum {
-    kHtmlTagNameBytes = 32,
-    kHtmlAttributeValueBytes = 2048,
-    kHtmlOpenElements = 256,   // elements kept open; one opened past them holds nothing
-    kHtmlListLevels = 16,      // list levels whose kind and numbering are kept
-    kHtmlListIndentLevels = 8, // deeper items are indented as this level's
-};
 const size_t kHtmlMetaScanBytes = 1024;
 
 // Converts `length` bytes of HTML (UTF-8, transfer decoding done) into at most `capacity`

@@ -9,7 +9,6 @@
 
 #include "mailview/mailtext/ascii.h"
 #include "mailview/mailtext/html_entities.h"
-#include "mailview/mailtext/mail_text.h"
 
 namespace html {
 

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mailview/mailtext/html_text.h"
+#include "mailview/mailtext/html_bounds.h"
+#include "mailview/mailtext/pane_unit.h"
 
 namespace html {
 
