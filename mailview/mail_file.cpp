@@ -16,6 +16,7 @@
 #include "base/host_api.h"
 #include "base/scoped.h"
 #include "mailview/mailtext/html_text.h"
+#include "mailview/mailtext/jis_text.h"
 
 bool MultipartHasUtf8Part(HWND view, const char* boundary)
 {
@@ -227,61 +228,6 @@ size_t WholeCharacters(const char* text, size_t size, size_t length, UINT codePa
     return at;
 }
 
-// ISO-2022-JP as the Shift_JIS of code page 932, through which Windows' 50220 reads it
-// (Wine has no 50220), a piece at a time: the shift state carries over, and so does an
-// escape or a double byte cut by a piece's end. A byte outside the shifted sets passes.
-class JisReader {
-public:
-    JisReader() : mode_(Ascii) {}
-    void Read(const char* bytes, size_t length, bool final, std::string* out)
-    {
-        held_.append(bytes, length);
-        size_t at = 0;
-        while (at < held_.size()) {
-            const unsigned char c = static_cast<unsigned char>(held_[at]);
-            const size_t left = held_.size() - at;
-            if (c == 0x1B && left < 3 && !final)
-                break;
-            if (c == 0x1B && left >= 3) {
-                const char a = held_[at + 1], b = held_[at + 2];
-                const int mode = a == '$' && (b == 'B' || b == '@') ? Kanji
-                               : a == '(' && (b == 'B' || b == 'J') ? Ascii
-                               : a == '(' && b == 'I' ? Katakana : -1;
-                if (mode >= 0) {
-                    mode_ = static_cast<Mode>(mode);
-                    at += 3;
-                    continue;
-                }
-            }
-            if (mode_ == Kanji && c >= 0x21 && c <= 0x7E && left < 2 && !final)
-                break;
-            if (mode_ == Ascii || c < 0x21 || c > 0x7E) {
-                out->push_back(static_cast<char>(c));
-            } else if (mode_ == Katakana) {
-                out->push_back(c <= 0x5F ? static_cast<char>(c + 0x80) : '?');
-            } else {
-                const unsigned cell = left >= 2 ? static_cast<unsigned char>(held_[at + 1]) : 0;
-                if (cell < 0x21 || cell > 0x7E) {
-                    out->push_back('?');
-                } else {
-                    ++at;
-                    // Two rows of 94 to a lead byte; an odd row's cells from 0x40 (0x7F left
-                    // out), an even row's from 0x9F.
-                    const unsigned lead = (c - 0x21) / 2 + 0x81;
-                    out->push_back(static_cast<char>(lead >= 0xA0 ? lead + 0x40 : lead));
-                    out->push_back(static_cast<char>((c & 1) ? cell - 0x21 + 0x40 + (cell >= 0x60) : cell - 0x21 + 0x9F));
-                }
-            }
-            ++at;
-        }
-        held_.erase(0, at);
-    }
-
-private:
-    enum Mode { Ascii, Kanji, Katakana } mode_;
-    std::string held_;
-};
-
 // The body's text: its bytes up to the NUL that ends it.
 size_t TextLength(const MailBodyBuffer& body)
 {
@@ -323,7 +269,7 @@ bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineU
         MailBodyBuffer shiftJis;
         try {
             std::string read;
-            JisReader().Read(reinterpret_cast<const char*>(&body[0]), TextLength(body), true, &read);
+            JisToShiftJis().Read(reinterpret_cast<const char*>(&body[0]), TextLength(body), true, &read);
             shiftJis.assign(read.begin(), read.end());
             shiftJis.push_back(0);
         } catch (const std::bad_alloc&) {
@@ -577,7 +523,7 @@ private:
     }
 
     bool jis_;   // ISO-2022-JP, read as Shift_JIS
-    JisReader jisReader_;
+    JisToShiftJis jisReader_;
     UINT codePage_;
     bool cut_;
     wchar_t high_;        // a high surrogate that waits for its pair; 0: none

@@ -159,6 +159,12 @@ for key in $suites; do
   case $v in skipped:*) verdict "$key" "$v" ;; esac
 done
 [ $vm = 1 ] && echo "   (in the virtual machine the soak runs make a tenth of their loads; the 64-bit suite makes all of them)"
+# The real mails beside the project: without them their rows are passed over, and that is said.
+if [ -d "$root/../shared/mail-corpus/public" ]; then
+  echo "   (the real mails of $(cd "$root/../shared/mail-corpus" && pwd) are read by their rows)"
+else
+  echo "   (no mail corpus at $root/../shared/mail-corpus: the rows that read its mails are passed over)"
+fi
 
 # The i386 root is made beside the 32-bit build; the product's suite starts as soon as both
 # are there, and the other trees build and run beside it.

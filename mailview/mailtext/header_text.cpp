@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mailview/mailtext/ascii.h"
+#include "mailview/mailtext/jis_text.h"
 
 namespace {
 
@@ -119,104 +120,6 @@ bool AppendConverted(unsigned codePage, const std::string& bytes, const HeaderCo
     return done;
 }
 
-// A JIS X 0208 row and cell (0x21 to 0x7E each) as Shift_JIS bytes.
-void PutShiftJis(std::string* out, unsigned row, unsigned cell)
-{
-    if (row < 0x21 || row > 0x7E || cell < 0x21 || cell > 0x7E) {
-        out->push_back('?');
-        return;
-    }
-    unsigned lead = (row - 0x21) / 2 + 0x81;
-    if (lead >= 0xA0)
-        lead += 0x40;
-    unsigned trail = (row & 1) ? cell - 0x21 + 0x40 : cell - 0x21 + 0x9F;
-    if ((row & 1) && trail >= 0x7F)
-        ++trail;
-    out->push_back(static_cast<char>(lead));
-    out->push_back(static_cast<char>(trail));
-}
-
-// JisSupplement: JIS X 0212 (ESC $ ( D), which code page 932 lacks, as '?' a character.
-enum JisMode { JisAscii, JisKatakana, JisKanji, JisSupplement };
-
-// The length of the ISO-2022-JP escape at s[at], 0 for none; *mode gets the set it shifts to.
-size_t JisEscape(const std::string& s, size_t at, JisMode* mode)
-{
-    static const struct {
-        const char* bytes;
-        JisMode mode;
-    } kEscapes[] = {{"\x1B(B", JisAscii},  {"\x1B(J", JisAscii},  {"\x1B(I", JisKatakana},
-                    {"\x1B$@", JisKanji}, {"\x1B$B", JisKanji}, {"\x1B$(D", JisSupplement}};
-    for (const auto& escape : kEscapes) {
-        const size_t length = std::strlen(escape.bytes);
-        if (s.compare(at, length, escape.bytes) == 0) {
-            *mode = escape.mode;
-            return length;
-        }
-    }
-    return 0;
-}
-
-// ISO-2022-JP as Shift_JIS, for code page 932; each text begins in ASCII.
-std::string Iso2022JpToShiftJis(const std::string& in)
-{
-    JisMode mode = JisAscii;
-    std::string out;
-    for (size_t i = 0; i < in.size(); ++i) {
-        const size_t escape = JisEscape(in, i, &mode);
-        if (escape) {
-            i += escape - 1;
-            continue;
-        }
-        const unsigned char c = static_cast<unsigned char>(in[i]);
-        if (mode == JisAscii || c < 0x21) {
-            out.push_back(static_cast<char>(c));
-        } else if (mode == JisKatakana) {
-            out.push_back(c <= 0x5F ? static_cast<char>(c + 0x80) : '?');
-        } else if (i + 1 < in.size()) {
-            const unsigned char cell = static_cast<unsigned char>(in[++i]);
-            if (mode == JisSupplement)
-                out.push_back('?');
-            else
-                PutShiftJis(&out, c, cell);
-        } else {
-            out.push_back('?');
-        }
-    }
-    return out;
-}
-
-bool IsEucByte(unsigned char c)
-{
-    return c >= 0xA1 && c <= 0xFE;
-}
-
-// EUC-JP as Shift_JIS; JIS X 0212 (three bytes), which code page 932 lacks, as '?'.
-std::string EucJpToShiftJis(const std::string& in)
-{
-    std::string out;
-    for (size_t i = 0; i < in.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(in[i]);
-        const unsigned char next = i + 1 < in.size() ? static_cast<unsigned char>(in[i + 1]) : 0;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c == 0x8E && next >= 0xA1 && next <= 0xDF) {
-            out.push_back(static_cast<char>(next));
-            ++i;
-        } else if (c == 0x8F && IsEucByte(next) && i + 2 < in.size() &&
-                   IsEucByte(static_cast<unsigned char>(in[i + 2]))) {
-            out.push_back('?');
-            i += 2;
-        } else if (IsEucByte(c) && IsEucByte(next)) {
-            PutShiftJis(&out, c - 0x80u, next - 0x80u);
-            ++i;
-        } else {
-            out.push_back('?');
-        }
-    }
-    return out;
-}
-
 enum CharsetKind { UnknownCharset, Utf8Charset, JisCharset, EucJpCharset, CodePageCharset };
 
 struct Charset {
@@ -274,7 +177,7 @@ void AppendRaw(const std::string& bytes, const HeaderConverter& converter, Units
     JisMode mode;
     for (size_t i = 0; i < bytes.size(); ++i) {
         ascii = ascii && static_cast<unsigned char>(bytes[i]) < 0x80;
-        jis = jis || (bytes[i] == 0x1B && JisEscape(bytes, i, &mode) != 0);
+        jis = jis || (bytes[i] == 0x1B && JisEscapeAt(bytes.data(), bytes.size(), i, &mode) != 0);
     }
     if (ascii && jis && AppendInCharset(Charset{JisCharset, kHostCodePage}, bytes, converter, units))
         return;
