@@ -15,8 +15,8 @@
 
 #include "base/host_api.h"
 #include "base/scoped.h"
-#include "mailview/mailtext/html_text.h"
-#include "mailview/mailtext/jis_text.h"
+#include "mailview/mailtext/html/html_text.h"
+#include "mailview/mailtext/mime/jis_text.h"
 
 bool MultipartHasUtf8Part(HWND view, const char* boundary)
 {

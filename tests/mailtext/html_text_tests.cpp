@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mailview/mailtext/html_text.h"
+#include "mailview/mailtext/html/html_text.h"
 
 namespace {
 

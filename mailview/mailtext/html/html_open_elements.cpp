@@ -5,7 +5,7 @@
 // only takes that element out of the stack); only the formatting elements that change the
 // text are kept active; the document is read as a standards-mode one. "Generate implied
 // end tags" needs no step of its own: an element ends with all that is open inside it.
-#include "mailview/mailtext/html_open_elements.h"
+#include "mailview/mailtext/html/html_open_elements.h"
 
 #include <cstring>
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mailview/mailtext/html_text_sink.h"
-#include "mailview/mailtext/html_tokens.h"
+#include "mailview/mailtext/html/html_text_sink.h"
+#include "mailview/mailtext/html/html_tokens.h"
 
 namespace html {
 

@@ -1,9 +1,9 @@
 // The text sink: the pane's lines, with the pane's bounds.
-#include "mailview/mailtext/html_text_sink.h"
+#include "mailview/mailtext/html/html_text_sink.h"
 
 #include <cstring>
 
-#include "mailview/mailtext/ascii.h"
+#include "mailview/mailtext/common/ascii.h"
 
 namespace html {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "mailview/mailtext/ascii.h"
+#include "mailview/mailtext/common/ascii.h"
 
 // ---- The mail file reader ---------------------------------------------------------------
 

@@ -2,13 +2,13 @@
 // to text and tags, in pieces), the stack of open elements (HTML's tree-construction rules,
 // no tree built), and the text sink (the pane's lines and bounds). One pass over the bytes,
 // in memory fixed at the start.
-#include "mailview/mailtext/html_text.h"
+#include "mailview/mailtext/html/html_text.h"
 
 #include <new>
 
-#include "mailview/mailtext/html_open_elements.h"
-#include "mailview/mailtext/html_text_sink.h"
-#include "mailview/mailtext/html_tokenizer.h"
+#include "mailview/mailtext/html/html_open_elements.h"
+#include "mailview/mailtext/html/html_text_sink.h"
+#include "mailview/mailtext/html/html_tokenizer.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 // tag) stops before them unless the piece is the last; they come again at the head of the
 // next piece. None needs kHtmlCarryBytes; a tag, a comment or raw text of any length is
 // read through in a mode of its own, kept between pieces.
-#include "mailview/mailtext/html_tokenizer.h"
+#include "mailview/mailtext/html/html_tokenizer.h"
 
 #include <cstring>
 
-#include "mailview/mailtext/ascii.h"
-#include "mailview/mailtext/html_entities.h"
+#include "mailview/mailtext/common/ascii.h"
+#include "mailview/mailtext/html/html_entities.h"
 
 namespace html {
 

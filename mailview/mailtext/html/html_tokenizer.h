@@ -4,8 +4,8 @@
 #pragma once
 #include <cstddef>
 
-#include "mailview/mailtext/html_open_elements.h"
-#include "mailview/mailtext/html_tokens.h"
+#include "mailview/mailtext/html/html_open_elements.h"
+#include "mailview/mailtext/html/html_tokens.h"
 
 namespace html {
 

@@ -5,7 +5,7 @@
 #pragma once
 #include <cstddef>
 
-#include "mailview/mailtext/html_tokens.h"
+#include "mailview/mailtext/html/html_tokens.h"
 
 namespace html {
 

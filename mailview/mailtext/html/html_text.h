@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <memory>
 
-#include "mailview/mailtext/html_bounds.h"
-#include "mailview/mailtext/pane_unit.h"
+#include "mailview/mailtext/html/html_bounds.h"
+#include "mailview/mailtext/common/pane_unit.h"
 
 enum HtmlTextResult {
     HtmlTextBadArguments = -1,

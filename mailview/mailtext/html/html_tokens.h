@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mailview/mailtext/html_bounds.h"
-#include "mailview/mailtext/pane_unit.h"
+#include "mailview/mailtext/html/html_bounds.h"
+#include "mailview/mailtext/common/pane_unit.h"
 
 namespace html {
 

@@ -1,5 +1,5 @@
 // The UTF-8 that the HTML reader's parts read and keep.
-#include "mailview/mailtext/html_tokens.h"
+#include "mailview/mailtext/html/html_tokens.h"
 
 #include <cstring>
 
