@@ -196,7 +196,7 @@ unsigned TraitsOf(int element)
 
 void UpdateCurrent(OpenElements* t)
 {
-    t->current = (t->depth ? t->stack[t->depth - 1].flags : 0) | t->rootFlags;
+    t->current = static_cast<uint8_t>((t->depth ? t->stack[t->depth - 1].flags : 0) | t->rootFlags);
 }
 
 // The current node's element; with none open, a value that is no element.

@@ -85,7 +85,7 @@ struct OpenElement {
 // after it, as HTML's list of active formatting elements says. Only those that change the
 // text are kept (the hidden attribute, a link), the last few of them; a marker (a cell, a
 // template...) keeps those opened inside it there.
-enum { kActiveFormatting = 8 };
+enum { kActiveFormatting = 4 };
 struct ActiveFormatting {
     uint32_t serial;   // its entry's digest; 0: a marker
     uint8_t element;
@@ -97,15 +97,15 @@ struct OpenElements {
     OpenElement stack[kHtmlOpenElements];
     size_t depth;
     size_t beyond;        // elements opened past the stack's room, closed at once, not yet ended
-    unsigned rootFlags;   // an html or body element's hidden attribute hides everything
-    unsigned current;     // the flags the next text has
-    bool inHead;
-    bool bodyStarted;
     ActiveFormatting active[kActiveFormatting];
-    size_t activeCount;
-    bool reopen;          // an active formatting element was closed early
     uint32_t serials;     // the last serial given to a formatting element
     uint32_t linkSerial;  // of the a whose address the sink keeps
+    uint8_t activeCount;
+    uint8_t rootFlags;    // an html or body element's hidden attribute hides everything
+    uint8_t current;      // the flags the next text has
+    bool reopen;          // an active formatting element was closed early
+    bool inHead;
+    bool bodyStarted;
 };
 
 void StartOpenElements(OpenElements* t, TextSink* sink);

@@ -88,7 +88,7 @@ int HtmlToPaneText(const char* html, size_t length, PaneUnit* out, size_t capaci
         *written = 0;
     if ((!html && length) || !out || capacity == 0 || !written)
         return HtmlTextBadArguments;
-    // Some 7 KB of state: small enough for any thread's stack.
+    // Some 7.5 KB of state: small enough for any thread's stack.
     Converter state;
     Start(&state, out, capacity, maxLineUnits);
     Feed(&state, reinterpret_cast<const unsigned char*>(html), length, true);

@@ -27,9 +27,9 @@ struct TextSink {
     size_t afterBlank;   // just past the line's last blank; 0: none
     bool cut;
     // What the next text is preceded by.
+    bool pendingSpace;
     size_t pendingBreaks;
     size_t pendingTabs;
-    bool pendingSpace;
     PaneUnit marker[2 * kHtmlListIndentLevels + 32];
     size_t markerLength;
     // The numbering of the first list levels, by level.

@@ -20,17 +20,17 @@ struct Slot {
 struct Tokenizer {
     OpenElements* elements;
     const TextSink* sink;   // read for the cut: once cut, nothing more is read
-    bool begun;             // the byte order mark looked at
     int mode;
     int tagState;
     Tag tag;
     char attribute[16];
     size_t attributeLength;
-    bool longAttribute;
-    unsigned char quote;
-    bool keeping;
     Slot kept;
     int rawKind;
+    unsigned char quote;
+    bool longAttribute;
+    bool keeping;
+    bool begun;         // the byte order mark looked at
     bool commentStart;
     bool skipNewline;   // a line feed right after <pre> or <textarea> belongs to the tag
 };

@@ -49,9 +49,9 @@ typedef ValueOf<16> ShortValue;   // a list's start and type
 
 struct Tag {
     bool end;
+    bool unknownName;    // too long, or with a NUL that no element's name has
     char name[kHtmlTagNameBytes + 1];   // lower case; "" when longer than its bound
     size_t nameLength;
-    bool unknownName;    // too long, or with a NUL that no element's name has
     int element;         // an ElementId, known once the name is read
     uint32_t digest;     // of the name, which tells apart elements outside the table
     Value value;         // an a's href, an img's alt: the one value an element's text needs
