@@ -2,14 +2,14 @@
 // tables, links, images with alt text, lists, references and Japanese text. Then the worst
 // cases of a press's read bound: 64 MB of markup without text, in the pieces a press reads. Portable
 // (the standard clock), so that it also builds natively:
-//   clang++ -std=c++17 -O2 -I. bench/html_text_bench.cpp mailview/mailtext/*.cpp
+//   clang++ -std=c++17 -O2 -I. bench/html_text_bench.cpp mailview/mailtext/*/*.cpp
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "mailview/mailtext/html_text.h"
+#include "mailview/mailtext/html/html_text.h"
 
 namespace {
 

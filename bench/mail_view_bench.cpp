@@ -24,7 +24,7 @@
 #include "mailview/mail_file.h"
 #include "mailview/mail_view_controller.h"
 #include "mailview/mail_view_win_hook.h"
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/mime/mail_text.h"
 #include "mailview/pane_fonts.h"
 #include "mailview/unicode_pane.h"
 #include "plugin/entry_points.h"

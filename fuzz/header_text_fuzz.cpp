@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "mailview/mailtext/header_text.h"
+#include "mailview/mailtext/headers/header_text.h"
 
 namespace {
 

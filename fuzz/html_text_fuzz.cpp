@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "mailview/mailtext/html_text.h"
+#include "mailview/mailtext/html/html_text.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 #include "base/host_api.h"
 #include "base/scoped.h"
-#include "mailview/mailtext/html_text.h"
-#include "mailview/mailtext/jis_text.h"
+#include "mailview/mailtext/html/html_text.h"
+#include "mailview/mailtext/mime/jis_text.h"
 
 bool MultipartHasUtf8Part(HWND view, const char* boundary)
 {
@@ -356,23 +356,42 @@ bool BodyToPaneText(const MailBodyBuffer& body, size_t maxUnits, size_t maxLineU
 namespace {
 
 // The bytes of a piece that hold whole characters of codePage; the rest waits for the
-// next piece. A UTF-7 shift sequence ("+...-") stays whole too.
+// next piece.
 size_t WholePiece(const char* text, size_t length, UINT codePage)
 {
-    if (codePage == 65000) {
-        for (size_t at = length; at > 0; --at) {
-            const char c = text[at - 1];
-            if (c == '+')
-                return at - 1;
-            if (!IsCharAlphaNumericA(c) && c != '/')
-                break;   // not inside a shift sequence
-        }
-        return length;
-    }
     if (length == 0)
         return 0;
     // Without the byte after the piece, its last character may be incomplete: leave it.
     return WholeCharacters(text, length, length - 1, codePage);
+}
+
+// What of a piece in UTF-7 converts now. A shift sequence ("+" and modified base64) that
+// the piece leaves open converts up to its last whole group of eight characters (48 bits,
+// three UTF-16 units, no bits over), one character at least kept: the rest waits, to go
+// on as a shift sequence of its own ("+" and the rest, *reopen set), so that what waits
+// stays within a group whatever the part holds. A '+' at the end waits for the next byte.
+size_t WholeUtf7(const char* text, size_t length, bool* reopen)
+{
+    *reopen = false;
+    size_t shift = length;   // the open sequence's '+'; length: none
+    for (size_t at = 0; at < length; ++at) {
+        const unsigned char c = static_cast<unsigned char>(text[at]);
+        if (shift < length) {
+            if (Base64Value(c) < 0)
+                shift = length;
+        } else if (c == '+') {
+            if (at + 1 == length)
+                return at;
+            if (Base64Value(static_cast<unsigned char>(text[at + 1])) >= 0)
+                shift = at;
+            ++at;   // "+-" is a '+'; what follows a '+' opens the sequence
+        }
+    }
+    if (shift == length)
+        return length;
+    const size_t groups = (length - shift - 2) / 8;
+    *reopen = groups > 0;
+    return groups ? shift + 1 + 8 * groups : shift;
 }
 
 // An HTML part as the pane's text, given in pieces of its decoded bytes: converted to UTF-8
@@ -381,7 +400,7 @@ size_t WholePiece(const char* text, size_t length, UINT codePage)
 class HtmlPaneText {
 public:
     HtmlPaneText(UINT codePage)
-        : jis_(codePage == kIso2022JpCodePage), codePage_(jis_ ? 932 : codePage), cut_(false) {}
+        : jis_(codePage == kIso2022JpCodePage), codePage_(jis_ ? 932 : codePage), cut_(false), high_(0) {}
 
     bool Begin(size_t maxUnits, size_t maxLineUnits, std::wstring* pane)
     {
@@ -405,10 +424,15 @@ public:
                     jisReader_.Read(bytes, length, final, &raw_);
                 else
                     raw_.append(bytes, length);
-                const size_t whole = final ? raw_.size() : WholePiece(raw_.data(), raw_.size(), codePage_);
-                if (whole > 0 && !AppendUtf8(raw_.data(), whole))
+                bool reopen = false;
+                const size_t whole = final                ? raw_.size()
+                                     : codePage_ == 65000 ? WholeUtf7(raw_.data(), raw_.size(), &reopen)
+                                                          : WholePiece(raw_.data(), raw_.size(), codePage_);
+                if (!AppendUtf8(raw_.data(), whole, final))
                     return false;
                 raw_.erase(0, whole);
+                if (reopen)
+                    raw_.insert(raw_.begin(), '+');
             }
         } catch (const std::bad_alloc&) {
             return false;
@@ -421,12 +445,12 @@ public:
     void Cut()
     {
         cut_ = true;
-        if (!raw_.empty()) {
-            const size_t whole = codePage_ == 65000 ? WholePiece(raw_.data(), raw_.size(), codePage_)
+        if (!raw_.empty() || high_) {
+            bool reopen = false;
+            const size_t whole = codePage_ == 65000 ? WholeUtf7(raw_.data(), raw_.size(), &reopen)
                                                     : WholeCharacters(raw_.data(), raw_.size(), raw_.size(), codePage_);
             try {
-                if (whole > 0)
-                    AppendUtf8(raw_.data(), whole);
+                AppendUtf8(raw_.data(), whole, true);
             } catch (const std::bad_alloc&) {
             }
             raw_.clear();
@@ -468,15 +492,27 @@ public:
     }
 
 private:
-    bool AppendUtf8(const char* text, size_t length)
+    // A high surrogate that ends a piece's UTF-16 waits for its pair (a UTF-7 sequence goes
+    // on in the next piece), unless last.
+    bool AppendUtf8(const char* text, size_t length, bool last)
     {
         if (length > INT_MAX)
             return false;
-        const int units = MultiByteToWideChar(codePage_, 0, text, static_cast<int>(length), NULL, 0);
-        if (units <= 0)
-            return false;
-        wide_.resize(static_cast<size_t>(units));
-        MultiByteToWideChar(codePage_, 0, text, static_cast<int>(length), &wide_[0], units);
+        int units = length ? MultiByteToWideChar(codePage_, 0, text, static_cast<int>(length), NULL, 0) : 0;
+        if (units == 0 && !high_)
+            return length == 0;
+        const size_t waiting = high_ ? 1 : 0;
+        wide_.resize(waiting + static_cast<size_t>(units));
+        if (high_)
+            wide_[0] = high_;
+        if (units)
+            MultiByteToWideChar(codePage_, 0, text, static_cast<int>(length), &wide_[waiting], units);
+        units += static_cast<int>(waiting);
+        high_ = 0;
+        if (!last && IS_HIGH_SURROGATE(wide_[units - 1]))
+            high_ = wide_[--units];
+        if (units == 0)
+            return true;
         const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide_.data(), units, NULL, 0, NULL, NULL);
         if (bytes <= 0)
             return false;
@@ -490,6 +526,7 @@ private:
     JisToShiftJis jisReader_;
     UINT codePage_;
     bool cut_;
+    wchar_t high_;        // a high surrogate that waits for its pair; 0: none
     HtmlTextConverter converter_;
     std::string raw_;     // bytes in the part's charset not yet converted
     std::wstring wide_;

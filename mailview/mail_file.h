@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/mime/mail_text.h"
 
 // True when the view's mail file has a part that declares UTF-8 after the first delimiter
 // line of the boundary; false without a path or a boundary.

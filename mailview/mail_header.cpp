@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "mailview/mailtext/header_text.h"
+#include "mailview/mailtext/headers/header_text.h"
 
 namespace {
 

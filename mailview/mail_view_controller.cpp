@@ -5,9 +5,9 @@
 
 #include "mailview/mail_file.h"
 #include "mailview/mail_header.h"
-#include "mailview/mailtext/ascii.h"
-#include "mailview/mailtext/html_text.h"
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/common/ascii.h"
+#include "mailview/mailtext/html/html_text.h"
+#include "mailview/mailtext/mime/mail_text.h"
 #include "mailview/unicode_pane.h"
 #include "base/module.h"
 #include "resources/resource_ids.h"

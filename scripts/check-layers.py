@@ -11,7 +11,8 @@ folder's "*" file."""
 import os, re, subprocess, sys
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-folders = ["base", "trace", "winhook", "mailview", "mailview/mailtext", "dialogfix", "resources", "plugin"]
+folders = ["base", "trace", "winhook", "mailview", "mailview/mailtext/common", "mailview/mailtext/mime",
+           "mailview/mailtext/html", "mailview/mailtext/headers", "dialogfix", "resources", "plugin"]
 
 
 def folder_of(path):
@@ -96,7 +97,7 @@ def object_symbols(tree, objdump):
     objects = {}
     for dirpath, _, names in os.walk(tree):
         for name in names:
-            if re.match(r"lib(velmora_\w+|mailtext)\.a$", name) and "googletest" not in dirpath:
+            if re.match(r"lib(velmora_\w+|mailtext\w*)\.a$", name) and "googletest" not in dirpath:
                 lib = name[3:-2]
                 if lib.startswith("velmora_test") or lib.startswith("velmora_bench"):
                     continue

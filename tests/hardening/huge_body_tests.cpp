@@ -224,6 +224,28 @@ TEST_F(HugeBody, ThePaneGetsABoundedPrefixInBoundedLinesOfAnyText)
     text = L"earlier";
     EXPECT_FALSE(HtmlBodyToPaneText(MailBodyBuffer(markup.begin(), markup.end()), 100, 100, 0, &text));
     EXPECT_EQ(L"", text);
+    // UTF-7 read in pieces gives the text of the whole: one shift sequence through every
+    // piece, its first piece ending between the two halves of an emoji; or at the end of a
+    // group of the sequence, which a '-' ends in the next piece.
+    const struct {
+        size_t lead;
+        const char* unit;
+        int count;
+        const char* tail;
+    } utf7Rows[] = {{16, "AGEAYtg93gAAYQBi2D3eAABhAGLYPd4A", 4096, ""}, {7, "Ti1OLU4t", 8191, "-+-z"}};
+    for (const auto& row : utf7Rows) {
+        std::string utf7 = std::string(row.lead, 'x') + "+";
+        for (int i = 0; i < row.count; ++i)
+            utf7 += row.unit;
+        utf7 += row.tail;
+        std::wstring whole(utf7.size(), L'\0');
+        whole.resize(MultiByteToWideChar(65000, 0, utf7.data(), static_cast<int>(utf7.size()), &whole[0],
+                                         static_cast<int>(whole.size())));
+        utf7.push_back(0);
+        EXPECT_TRUE(HtmlBodyToPaneText(MailBodyBuffer(utf7.begin(), utf7.end()), kPaneHtmlBytes, whole.size(), 0,
+                                       &text, 65000));
+        EXPECT_EQ(whole, text) << row.unit;
+    }
 }
 
 // An HTML part is read from the file a piece at a time, in the memory of a piece: its text
@@ -266,14 +288,24 @@ TEST_F(HugeBody, AnHtmlPartIsReadInPiecesUpToItsText)
         std::printf("%s: %.2f s\n", row.what, Seconds() - start);
         EXPECT_EQ(row.expected, text) << row.what;
     }
-    // A big5 character across two pieces stays whole: 中 all through, then the marker.
-    path_ = WriteRepeatedFile("html.eml", Utf8Header("8bit") + "<p>", "\xA4\xA4", 1u << 20);
-    hostsim::SetViewPath(view_.frame, path_.c_str());
-    std::wstring big5;
-    EXPECT_TRUE(HtmlPartToPaneText(view_.frame, NULL, 0, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &big5, 950));
-    const size_t marker = big5.find(L'\x3010');
-    EXPECT_EQ(kPaneTextUnits, marker - 4);
-    EXPECT_EQ(std::wstring::npos, big5.substr(0, marker).find_first_not_of(L"\x4E2D\n\r"));
+    // A character across two pieces stays whole: 中 all through, then the marker. In big5,
+    // and in UTF-7 as one shift sequence longer than the read's bound, which leaves no more
+    // than a few bytes from one piece to the next.
+    const struct {
+        std::string head, unit;
+        size_t bytes;
+        UINT codePage;
+    } wholes[] = {{"<p>", "\xA4\xA4", 1u << 20, 950}, {"<p>+", "Ti1OLU4t", kPaneHtmlBytes + (1u << 20), 65000}};
+    for (const auto& row : wholes) {
+        path_ = WriteRepeatedFile("html.eml", Utf8Header("8bit") + row.head, row.unit, row.bytes);
+        hostsim::SetViewPath(view_.frame, path_.c_str());
+        std::wstring han;
+        EXPECT_TRUE(HtmlPartToPaneText(view_.frame, NULL, 0, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &han,
+                                       row.codePage));
+        const size_t marker = han.find(L'\x3010');
+        EXPECT_EQ(kPaneTextUnits, marker - 4) << row.codePage;
+        EXPECT_EQ(std::wstring::npos, han.substr(0, marker).find_first_not_of(L"\x4E2D\n\r")) << row.codePage;
+    }
     hostsim::SetViewPath(view_.frame, "no-such-file.eml");
     std::wstring text = L"earlier";
     EXPECT_FALSE(HtmlPartToPaneText(view_.frame, NULL, 0, kPaneHtmlBytes, kPaneTextUnits, kPaneLineUnits, &text));

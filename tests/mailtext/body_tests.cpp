@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/mime/mail_text.h"
 #include "tests/mailtext/mail_samples.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/mime/mail_text.h"
 #include "tests/mailtext/mail_samples.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mailview/mailtext/header_text.h"
+#include "mailview/mailtext/headers/header_text.h"
 #ifdef _WIN32
 #include <windows.h>
 #else

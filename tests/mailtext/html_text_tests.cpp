@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mailview/mailtext/html_text.h"
+#include "mailview/mailtext/html/html_text.h"
 
 namespace {
 
@@ -77,6 +77,9 @@ TEST(HtmlText, Rows)
     std::string deepLists;
     for (int i = 0; i < 20; ++i)
         deepLists += "<ul>";
+    std::string deepSpans, endSpans;   // past the open elements' bound an element holds nothing
+    for (int i = 0; i < 300; ++i)
+        deepSpans += "<span>", endSpans += i < 260 ? "</span>" : "";
     const struct {
         std::string html;
         const char* text;
@@ -156,6 +159,25 @@ TEST(HtmlText, Rows)
         {"<img src='data:image/png;base64," + std::string(5000, 'Q') + "' alt=pic>t<!--" + std::string(300, '-') +
              "->u<script>" + std::string(300, '<') + "</script>v",
          "[pic]tuv", 1, 0, 0},
+        // Elements end as HTML ends them: implied end tags, within their scopes; hidden ones too.
+        {"<ul><li hidden>a<ul><li>b</li></ul></li><li>c</li></ul>", "\xE2\x80\xA2 c", 1, 0, 0},
+        {"<table><tr><td hidden>a<table><tr><td>b</td></tr></table></td><td>c</td></tr></table>", "c", 1, 0, 0},
+        {"<p hidden>a<p hidden>b</p>c", "c", 1, 0, 0},
+        {"<ul><li hidden>a<li hidden>b<li>c</ul>", "\xE2\x80\xA2 c", 1, 0, 0},
+        {"<table><tr><td hidden>a<td hidden>b<td>c</table>", "c", 1, 0, 0},
+        {"<dl><dt hidden>a<dt hidden>b<dd hidden>c<dd>d</dl>", "d", 1, 0, 0},
+        {"<select><option hidden>a<option hidden>b<option>c</select>", "c", 1, 0, 0},
+        {"<table><tr hidden><td>a<tr hidden><td>b<tr><td>c</table>", "c", 1, 0, 0},
+        {"<ul><li hidden>a<ol><li hidden>b</ol><li>c</ul>", "\xE2\x80\xA2 c", 1, 0, 0},
+        {"<p>a<button>b<div>c</div></button>d", "ab\nc\nd", 1, 0, 0},
+        {"<li>a<ul>b</li>c", "\xE2\x80\xA2 a\n\nbc", 1, 0, 0},
+        {"<table><tr><td>a</tr><td>b</table><ul><li hidden>c<div><li>d</div></ul>", "a\nb\n\n\xE2\x80\xA2 d", 1, 0, 0},
+        {"<div><p>a</div>b<td>c</li>d</div>e<span hidden>x<div>y</span>z</div>w</span>v", "a\n\nbcdev", 1, 0, 0},
+        // A link or hidden formatting element a block closed early opens again after it.
+        {"<p><a href=http://x/>Click</p><p>here</a></p>", "Click <http://x/>\n\nhere <http://x/>", 1, 0, 0},
+        {"<div><b hidden>x</div>y</b>z<p><b hidden>x<div>y</b>z</div>", "z\n\nz", 1, 0, 0},
+        {deepSpans + "<b hidden>x</b>y", "xy", 1, 0, 0},
+        {"<span hidden>" + deepSpans + endSpans + "x", "", 0, 0, 0},
     };
     for (const auto& row : rows) {
         const size_t capacity = row.capacity ? row.capacity : 262144;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/mime/mail_text.h"
 
 namespace {
 

@@ -27,5 +27,13 @@ inline bool MatchesNoCase(unsigned char text, unsigned char pattern)
     return text == pattern;
 }
 
-// A malloc'ed, NUL-terminated copy of `length` bytes; null when length is 0 or memory runs out.
-char* CopyOfBytes(const char* begin, size_t length);
+// 0 to 15 for a hexadecimal digit of either case, -1 otherwise.
+inline int HexDigitValue(int character)
+{
+    const int c = ToUpperAscii(character);
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mailview/mailtext/ascii.h"
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/common/ascii.h"
+#include "mailview/mailtext/mime/mail_text.h"
 
 namespace {
 

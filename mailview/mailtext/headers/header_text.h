@@ -5,8 +5,8 @@
 #pragma once
 #include <cstddef>
 
-#include "mailview/mailtext/html_text.h"
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/common/pane_unit.h"
+#include "mailview/mailtext/mime/mail_text.h"
 
 // Converts length bytes in the Windows code page into at most room units at out; the units
 // written, or -1 when the code page can't be had or the text does not fit.

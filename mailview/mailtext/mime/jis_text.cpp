@@ -1,4 +1,4 @@
-#include "mailview/mailtext/jis_text.h"
+#include "mailview/mailtext/mime/jis_text.h"
 
 #include <cstring>
 

@@ -1,15 +1,15 @@
 // Header fields for the pane. Encoded-words are read leniently, as mail readers do: one
 // may stand inside a word of text, and adjacent words of one charset are joined before
 // they are converted, since senders split a character between two of them.
-#include "mailview/mailtext/header_text.h"
+#include "mailview/mailtext/headers/header_text.h"
 
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "mailview/mailtext/ascii.h"
-#include "mailview/mailtext/jis_text.h"
+#include "mailview/mailtext/common/ascii.h"
+#include "mailview/mailtext/mime/jis_text.h"
 
 namespace {
 

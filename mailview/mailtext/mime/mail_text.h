@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "mailview/mailtext/common/ascii.h"
+
 // ---- The mail file reader ---------------------------------------------------------------
 
 // A mail file read one character at a time with look-ahead through tell and seek. The
@@ -60,6 +62,9 @@ int CompareNameNoCase(const char* text, const char* name);
 const char* FindNoCase(const char* text, const char* needle);
 // The first occurrence of the character, or the text's terminator.
 const char* FindCharOrEnd(const char* text, char character);
+
+// A malloc'ed, NUL-terminated copy of `length` bytes; null when length is 0 or memory runs out.
+char* CopyOfBytes(const char* begin, size_t length);
 
 // A malloc'ed copy of a field value from `text` up to and including the first line feed
 // that no tab (with spaceFolds, no tab or space) follows; null when empty or out of
@@ -118,8 +123,6 @@ void ScanHeaderForEncoding(MailStream* stream, int* encoding);
 void ReadTransferEncodingField(MailStream* stream, int* encoding);
 // The same test on a field read already, its first character left out.
 void NoteTransferEncoding(const char* fieldAfterC, int* encoding);
-// 0 to 15 for a hexadecimal digit of either case, -1 otherwise.
-int HexDigitValue(int character);
 // After an '=' of a quoted-printable body: the byte that stands for the escape (soft line
 // breaks joined), or -1 at the end of the data.
 int DecodeQpEscape(MailStream* stream);

@@ -2,7 +2,7 @@
 #include <climits>
 #include <cstring>
 
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/mime/mail_text.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // meta. Bytes only, so it works on every ASCII-compatible charset before any decoding.
 #include <cstring>
 
-#include "mailview/mailtext/ascii.h"
-#include "mailview/mailtext/html_text.h"
+#include "mailview/mailtext/common/ascii.h"
+#include "mailview/mailtext/html/html_text.h"
 
 namespace {
 

@@ -1,19 +1,13 @@
 // HTML parts as text for the Unicode pane: the markup read as a browser reads it (HTML5's
-// tokenizer rules, simplified where only the text matters), the text laid out in lines as
-// the pane shows it. Portable: the input is UTF-8 (the Windows side converts a part in
-// another charset through its code page first), the output UTF-16.
+// tokenizer and its stack of open elements, simplified where only the text matters), the
+// text laid out in lines as the pane shows it. Portable: the input is UTF-8 (the Windows
+// side converts a part in another charset through its code page first), the output UTF-16.
 #pragma once
 #include <cstddef>
-#include <cwchar>
 #include <memory>
 
-// A UTF-16 code unit: wchar_t where it is 16 bits wide (Windows), so that the pane's wide
-// strings take the text as it is; char16_t elsewhere.
-#if WCHAR_MAX == 0xFFFF
-typedef wchar_t PaneUnit;
-#else
-typedef char16_t PaneUnit;
-#endif
+#include "mailview/mailtext/html/html_bounds.h"
+#include "mailview/mailtext/common/pane_unit.h"
 
 enum HtmlTextResult {
     HtmlTextBadArguments = -1,
@@ -22,16 +16,6 @@ enum HtmlTextResult {
     HtmlTextCut = 2,     // the text filled the room and was cut there
 };
 
-// Bounds. A tag of any length is read through (an inline image's data address alone runs
-// to hundreds of KB), but only its name's first bytes and the values of href and alt are
-// kept: a longer name matches no element, a longer value is left out rather than cut.
-enum {
-    kHtmlTagNameBytes = 32,
-    kHtmlAttributeValueBytes = 2048,
-    kHtmlNestingDepth = 256,   // open pre, template and list elements counted; more are not
-    kHtmlListLevels = 16,      // list levels whose kind and numbering are kept
-    kHtmlListIndentLevels = 8, // deeper items are indented as this level's
-};
 const size_t kHtmlMetaScanBytes = 1024;
 
 // Converts `length` bytes of HTML (UTF-8, transfer decoding done) into at most `capacity`

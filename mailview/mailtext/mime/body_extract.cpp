@@ -2,8 +2,8 @@
 // quoted-printable undone on the way.
 #include <cstdlib>
 
-#include "mailview/mailtext/ascii.h"
-#include "mailview/mailtext/mail_text.h"
+#include "mailview/mailtext/common/ascii.h"
+#include "mailview/mailtext/mime/mail_text.h"
 
 namespace {
 
@@ -148,16 +148,6 @@ void NoteTransferEncoding(const char* fieldAfterC, int* encoding)
         *encoding = Base64;
     else if (FindNoCase(fieldAfterC, "quoted-printable"))
         *encoding = QuotedPrintable;
-}
-
-int HexDigitValue(int character)
-{
-    int c = ToUpperAscii(character);
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 int DecodeQpEscape(MailStream* stream)
