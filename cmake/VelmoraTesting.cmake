@@ -10,6 +10,13 @@ set(VELMORA_TIMEOUT_SCALE 1)
 if(DEFINED ENV{VELMORA_TIMEOUT_SCALE})
   set(VELMORA_TIMEOUT_SCALE $ENV{VELMORA_TIMEOUT_SCALE})
 endif()
+# VELMORA_DESKTOPS in the environment of the configure run (scripts/wine-desktops runs the
+# suite): each Wine program asks CTest for a desktop of its own instead of waiting for the
+# one display, so that as many run side by side.
+set(VELMORA_DESKTOPS 1)
+if(DEFINED ENV{VELMORA_DESKTOPS})
+  set(VELMORA_DESKTOPS $ENV{VELMORA_DESKTOPS})
+endif()
 # velmora_timeout(<var> <seconds>): the time-out a test gets, scaled.
 function(velmora_timeout var seconds)
   math(EXPR scaled "${seconds} * ${VELMORA_TIMEOUT_SCALE}")
@@ -37,7 +44,20 @@ function(velmora_test name)
   if(WIN32)
     # One Wine program at a time: they share one X display, and with it the clipboard,
     # the focus and the menus, and one Wine session.
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wineprefix RESOURCE_LOCK wine_desktop
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wineprefix
                          ENVIRONMENT VELMORA_WINEARCH=${VELMORA_WINEARCH} LABELS wine)
+    velmora_desktop(${name})
+  endif()
+endfunction()
+
+# velmora_desktop(<test>): the test has a display and a Wine session to itself: the one,
+# or one of VELMORA_DESKTOPS.
+function(velmora_desktop name)
+  if(VELMORA_DESKTOPS GREATER 1)
+    # (run without the desktops, the program says so rather than share a display unawares)
+    set_tests_properties(${name} PROPERTIES RESOURCE_GROUPS desktops:1)
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT VELMORA_DESKTOP_WANTED=1)
+  else()
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
   endif()
 endfunction()

@@ -37,6 +37,12 @@ vm=0
 [ "$how32" = "under 32-bit Wine in a virtual machine" ] && vm=1
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# The Wine suites run this many programs side by side, each on a desktop of its own (an X
+# display and a Wine session: scripts/wine-desktops); the trees are configured for it.
+desktops=${VELMORA_DESKTOPS:-$jobs}
+[ "$desktops" -ge 1 ] 2>/dev/null || desktops=1
+VELMORA_DESKTOPS=$desktops
+export VELMORA_DESKTOPS
 began=$(date +%s)
 # at [SECONDS]: the time since the run began (or to the given moment), as "4 m 05 s".
 at() { t=$(( ${1:-$(date +%s)} - began )); printf '%d m %02d s' $((t / 60)) $((t % 60)); }
@@ -184,20 +190,17 @@ if [ -n "$rootjob" ]; then
   fi
 fi
 
-# windows TREE ARCH [ctest arguments]: a Windows suite's command, in one Wine session.
+# windows TREE ARCH [ctest arguments]: a Windows suite's command, on its desktops.
 windows() {
   tree=$1 arch=$2
   shift 2
-  env VELMORA_WINEARCH="$arch" xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-    "$root/scripts/wine-session" "$build/$tree/wineprefix" \
-    ctest --test-dir "$build/$tree" --output-on-failure -j "$jobs" "$@" ${VELMORA_CTEST_ARGS:-}
+  env VELMORA_WINEARCH="$arch" "$root/scripts/wine-desktops" "$build/$tree" "$desktops" \
+    ctest --test-dir "$build/$tree" --output-on-failure -j "$desktops" "$@" ${VELMORA_CTEST_ARGS:-}
 }
 # in_root32: the 32-bit Windows programs in the i386 root.
 in_root32() {
-  "$root/scripts/root32" run env VELMORA_WINEARCH=win32 \
-    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-    "$root/scripts/wine-session" "$build/win32/wineprefix" \
-    ctest --test-dir "$build/win32" --output-on-failure -j "$jobs" -L wine ${VELMORA_CTEST_ARGS:-}
+  "$root/scripts/root32" run env VELMORA_WINEARCH=win32 "$root/scripts/wine-desktops" "$build/win32" "$desktops" \
+    ctest --test-dir "$build/win32" --output-on-failure -j "$desktops" -L wine ${VELMORA_CTEST_ARGS:-}
 }
 if [ -n "$how32" ] && [ "$how32" != "under 32-bit Wine" ] && [ $noroot = 0 ]; then
   expect w32 "$build/win32" -L wine ${VELMORA_CTEST_ARGS:-}

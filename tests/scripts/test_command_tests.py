@@ -13,7 +13,7 @@ STANDINS = {
     "scripts/build.sh": '[ -z "$STUB_BUILD_FAILS" ] || { echo "build failed"; exit 2; }',
     "scripts/runs-32bit": '[ "$STUB_32BIT" = yes ]',
     "scripts/wine-env": 'why_no_32bit() { [ "$STUB_WINE32" = yes ] || echo "no 32-bit Wine"; }',
-    "scripts/wine-session": 'shift; exec "$@"',
+    "scripts/wine-desktops": 'shift 2; exec "$@"',
     "scripts/fuzz.sh": '[ -z "$STUB_FUZZ_FINDS" ] || { echo "html_text findings 1"; exit 1; }\n'
                        'echo "fuzz: 6 of 6 targets ran, no findings"',
     "scripts/root32": r'''case $1 in
@@ -24,7 +24,6 @@ STANDINS = {
        [ "$STUB_VM" != silent ] || exit 0
        STUB_SUITE=${STUB_VM:-ok} "$@"; rc=$?; [ "$STUB_VM" != late ] || rc=1; exit $rc ;;
 esac''',
-    "bin/xvfb-run": 'while [ "$1" = -a ] || [ "$1" = -s ]; do [ "$1" = -s ] && shift; shift; done; exec "$@"',
     "bin/cmake": "exit 0",
     "bin/ctest": r'''tree=; n=; while [ $# -gt 0 ]; do case $1 in --test-dir) tree=$(basename "$2"); shift ;; -N) n=1 ;;
   -L) [ "$2" = file ] && tree=file; shift ;; esac; shift; done
