@@ -1,5 +1,6 @@
 // Faces for what the pane's own face can't draw (see pane_fonts.h).
 #include "mailview/pane_fonts.h"
+#include "mailview/pane_text.h"
 
 #include <richedit.h>
 
@@ -288,7 +289,7 @@ PaneFace& LearnPaneFace(HDC dc, const std::wstring& name, BYTE charset)
 }
 
 // The code point at text[at], and where the next one begins (a lone surrogate is itself).
-UINT32 CodeAt(const std::vector<wchar_t>& text, LONG at, LONG* next)
+UINT32 CodeAt(const std::wstring& text, LONG at, LONG* next)
 {
     const UINT32 high = text[at];
     if (high >= 0xD800 && high < 0xDC00 && at + 1 < static_cast<LONG>(text.size()) && text[at + 1] >= 0xDC00 &&
@@ -360,7 +361,7 @@ private:
 
 // The faces for one run [from, to) of units the pane's face lacks: one face that covers it
 // all, else character by character, the face in use kept while it covers the next.
-void ChooseFaces(Candidates* candidates, const std::vector<wchar_t>& text, LONG from, LONG to,
+void ChooseFaces(Candidates* candidates, const std::wstring& text, LONG from, LONG to,
                  std::vector<Range>* ranges)
 {
     LONG next;
@@ -390,7 +391,7 @@ void ChooseFaces(Candidates* candidates, const std::vector<wchar_t>& text, LONG 
 }
 
 // Ranges of one face with only joinable characters of that face between them become one.
-void JoinRanges(Candidates* candidates, const std::vector<wchar_t>& text, std::vector<Range>* ranges)
+void JoinRanges(Candidates* candidates, const std::wstring& text, std::vector<Range>* ranges)
 {
     std::vector<Range> joined;
     for (const Range& range : *ranges) {
@@ -453,24 +454,6 @@ private:
     bool visible_;
 };
 
-std::vector<wchar_t> PaneText(HWND pane)
-{
-    GETTEXTLENGTHEX question = {GTL_NUMCHARS | GTL_PRECISE, 1200};
-    LRESULT length = SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&question), 0);
-    if (length <= 0)
-        return std::vector<wchar_t>();
-    std::vector<wchar_t> text(static_cast<size_t>(length) + 1, L'\0');
-    GETTEXTEX request;
-    std::memset(&request, 0, sizeof request);
-    request.cb = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    request.flags = GT_DEFAULT;
-    request.codepage = 1200;
-    LRESULT copied = SendMessageA(pane, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&request),
-                                  reinterpret_cast<LPARAM>(text.data()));
-    text.resize(copied > 0 && copied < length + 1 ? static_cast<size_t>(copied) : static_cast<size_t>(length));
-    return text;
-}
-
 int ApplyFaces(HWND pane, const std::vector<std::wstring>* names)
 {
     CHARFORMAT2W format;
@@ -479,8 +462,8 @@ int ApplyFaces(HWND pane, const std::vector<std::wstring>* names)
     SendMessageA(pane, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
     if (!(format.dwMask & CFM_FACE) || !format.szFaceName[0])
         return 0;
-    const std::vector<wchar_t> text = PaneText(pane);
-    if (text.empty())
+    std::wstring text;
+    if (!ReadPaneText(pane, &text) || text.empty())
         return 0;
 
     ScopedMemoryDc dc(CreateCompatibleDC(NULL));

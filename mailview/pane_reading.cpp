@@ -1,5 +1,6 @@
 // Links that open and a find box for the Unicode pane.
 #include "mailview/pane_reading.h"
+#include "mailview/pane_text.h"
 
 #include <shellapi.h>
 
@@ -15,7 +16,6 @@
 
 namespace {
 
-const LONG kPaneTextCeiling = 0x7FFFFFFE;   // the pane's text limit: no answer beyond it is believed
 const int kFindTextUnits = 1024;            // the longest text the find box takes
 const int kNoteUnits = 128;                 // the find box's notes, as the resources hold them
 
@@ -30,28 +30,6 @@ bool OpenWithSystem(const wchar_t* address)
     open.lpFile = address;
     open.nShow = SW_SHOWNORMAL;
     return ShellExecuteExW(&open) != FALSE;
-}
-
-// The pane's whole text in UTF-16 as its character positions count it: a CR ends each
-// paragraph, a character beyond the BMP counts two.
-bool ReadPaneText(HWND pane, std::wstring* text)
-{
-    GETTEXTLENGTHEX question = {GTL_NUMCHARS | GTL_PRECISE, 1200};
-    LRESULT length = SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&question), 0);
-    if (length < 0 || length > kPaneTextCeiling)
-        return false;
-    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
-    GETTEXTEX request;
-    std::memset(&request, 0, sizeof request);
-    request.cb = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    request.flags = GT_DEFAULT;
-    request.codepage = 1200;
-    LRESULT copied = SendMessageA(pane, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&request),
-                                  reinterpret_cast<LPARAM>(buffer.data()));
-    if (copied < 0 || copied > length)
-        return false;
-    text->assign(buffer.data(), static_cast<size_t>(copied));
-    return true;
 }
 
 bool HasOpenableScheme(const std::wstring& address)

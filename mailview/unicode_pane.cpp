@@ -9,6 +9,7 @@
 #include "mailview/mail_view_win_hook.h"
 #include "mailview/pane_fonts.h"
 #include "mailview/pane_reading.h"
+#include "mailview/pane_text.h"
 #include "base/module.h"
 #include "base/scoped.h"
 #include "resources/resource_ids.h"
@@ -412,25 +413,19 @@ namespace {
 // when nothing lies there.
 bool ReadTextFrom(HWND pane, const CHARRANGE& range, LONG from, StreamOutCookie* cookie)
 {
-    GETTEXTLENGTHEX question = {GTL_DEFAULT, 1200};
-    const LRESULT length = SendMessageA(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&question), 0);
+    std::wstring text;
+    if (!ReadPaneText(pane, &text))
+        return false;
+    const LONG length = static_cast<LONG>(text.size());
     const bool selected = range.cpMin != range.cpMax;
     const LONG begin = selected && range.cpMin > from ? range.cpMin : from;
     // A selection may take the control's final paragraph mark, which the text leaves out.
-    LONG end = static_cast<LONG>(length);
+    LONG end = length;
     if (selected && range.cpMax >= 0 && range.cpMax <= length)
         end = range.cpMax;
     else if (selected)
-        end = static_cast<LONG>(length) + 1;
-    if (length < 0 || length >= 0x7FFFFFFE || end <= begin)
-        return false;
-    std::vector<wchar_t> text(static_cast<size_t>(length) + 1);
-    GETTEXTEX how;
-    std::memset(&how, 0, sizeof how);
-    how.cb = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    how.flags = GT_DEFAULT;
-    how.codepage = 1200;
-    if (SendMessageA(pane, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&how), reinterpret_cast<LPARAM>(&text[0])) < length)
+        end = length + 1;
+    if (end <= begin)
         return false;
     // A paragraph mark is one CR in the text, a CR LF in the stream-out.
     std::vector<wchar_t> units;
