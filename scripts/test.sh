@@ -216,7 +216,8 @@ if [ -n "$how32" ] && [ "$how32" != "under 32-bit Wine" ] && [ $noroot = 0 ]; th
   fi
 fi
 
-"$root/scripts/build.sh" win64 native
+# (beside the virtual machine, which is the longer way, the builds yield to it)
+if [ -n "$vmjob" ]; then nice -n 10 "$root/scripts/build.sh" win64 native; else "$root/scripts/build.sh" win64 native; fi
 
 if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ]; then
   heading "native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
