@@ -217,7 +217,7 @@ if [ -n "$how32" ] && [ "$how32" != "under 32-bit Wine" ] && [ $noroot = 0 ]; th
 fi
 
 # (beside the virtual machine, which is the longer way, the builds yield to it)
-if [ -n "$vmjob" ]; then nice -n 10 "$root/scripts/build.sh" win64 native; else "$root/scripts/build.sh" win64 native; fi
+nice -n "$([ -n "$vmjob" ] && echo 10 || echo 0)" "$root/scripts/build.sh" win64 native
 
 if [ "${VELMORA_SKIP_NATIVE:-0}" != 1 ]; then
   heading "native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
